@@ -1,0 +1,58 @@
+"""python -m vemrat_pay_sandbox --merchant COMMUNITY:SPONSOR [--merchant ...] [--db PATH]
+
+Prints the base URL on one line, then serves until interrupted.
+"""
+
+from __future__ import annotations
+
+import argparse
+import signal
+import sys
+
+from .sandbox import Sandbox
+from .service import DEFAULT_ORDER_TTL, DEFAULT_TIMESTAMP_WINDOW
+
+
+def _merchant(text: str) -> tuple[str, str]:
+    community_key, separator, sponsor_key = text.partition(":")
+    if not separator or not community_key:
+        raise argparse.ArgumentTypeError("expected COMMUNITY_KEY:SPONSOR_KEY")
+    return community_key, sponsor_key
+
+
+def _interrupt(signum: int, frame: object) -> None:
+    # SIGTERM ends the server the same way as Ctrl-C.
+    raise KeyboardInterrupt
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(prog="python -m vemrat_pay_sandbox",
+                                     description="Local sandbox of the Vemrat payment service.")
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=0, help="0 lets the system choose")
+    parser.add_argument("--merchant", type=_merchant, action="append", required=True,
+                        metavar="COMMUNITY:SPONSOR", help="a merchant's two keys; repeatable")
+    parser.add_argument("--db", default=":memory:", help="SQLite file, or :memory:")
+    parser.add_argument("--timestamp-window", type=float, default=DEFAULT_TIMESTAMP_WINDOW,
+                        help="accepted clock difference in seconds, either way")
+    parser.add_argument("--order-ttl", type=float, default=DEFAULT_ORDER_TTL,
+                        help="seconds until a pending order expires")
+    parser.add_argument("--log", action="store_true", help="log every request to stderr")
+    args = parser.parse_args(argv)
+
+    sandbox = Sandbox(dict(args.merchant), args.db, host=args.host, port=args.port,
+                      timestamp_window=args.timestamp_window, order_ttl=args.order_ttl,
+                      log=args.log)
+    signal.signal(signal.SIGTERM, _interrupt)
+    print(sandbox.base_url, flush=True)
+    try:
+        sandbox.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        sandbox.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

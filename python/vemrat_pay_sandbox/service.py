@@ -1,0 +1,164 @@
+"""What the sandbox service does for each request, independent of HTTP."""
+
+from __future__ import annotations
+
+import secrets
+import time
+from datetime import datetime, timezone
+from typing import Callable, Mapping
+
+from . import states
+from .callbacks import DEFAULT_TIMEOUT, deliver, make_callback
+from .protocol import Rejected, check_payment, check_status_query, normalise_amount
+from .store import Store
+
+DEFAULT_TIMESTAMP_WINDOW = 300.0
+DEFAULT_ORDER_TTL = 1800.0
+
+STATUS_FIELDS = ("order_id", "pay_status", "pay_status_text", "settle_status",
+                 "settle_status_text", "refund_status", "refund_status_text", "amount",
+                 "settle_amount", "expired", "fail_reason")
+
+
+def iso_utc(seconds: float) -> str:
+    return datetime.fromtimestamp(int(seconds), timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def _seconds(iso: str) -> float:
+    return datetime.fromisoformat(iso).timestamp()
+
+
+def status_fields(order: dict) -> dict:
+    """The eleven members of an order-status answer."""
+    return {
+        "order_id": order["order_id"],
+        "pay_status": order["pay_status"],
+        "pay_status_text": states.PAY_STATUS_TEXT[order["pay_status"]],
+        "settle_status": order["settle_status"],
+        "settle_status_text": states.SETTLE_STATUS_TEXT[order["settle_status"]],
+        "refund_status": order["refund_status"],
+        "refund_status_text": states.REFUND_STATUS_TEXT[order["refund_status"]],
+        "amount": order["amount"],
+        "settle_amount": order["settle_amount"],
+        "expired": order["expired"],
+        "fail_reason": order["fail_reason"],
+    }
+
+
+class Service:
+    """Payment creation, order-status queries and order transitions with their callbacks.
+
+    `merchants` maps each community key to its sponsor key. `clock` gives the
+    current time in seconds since 1970; timestamps may differ from it by at
+    most `timestamp_window` seconds either way. New orders expire after
+    `order_ttl` seconds unless paid or failed before.
+    """
+
+    def __init__(self, merchants: Mapping[str, str], store: Store, *,
+                 clock: Callable[[], float] = time.time,
+                 timestamp_window: float = DEFAULT_TIMESTAMP_WINDOW,
+                 order_ttl: float = DEFAULT_ORDER_TTL,
+                 callback_timeout: float = DEFAULT_TIMEOUT) -> None:
+        self.merchants = dict(merchants)
+        self.store = store
+        self.clock = clock
+        self.timestamp_window = timestamp_window
+        self.order_ttl = order_ttl
+        self.callback_timeout = callback_timeout
+        self.base_url = ""
+
+    def create_payment(self, form_body: str) -> dict:
+        """Check the form and record a pending order; answers {"order_id", "pay_url"}."""
+        now = self.clock()
+        request = check_payment(form_body, self.merchants, now, self.timestamp_window)
+        order_id = "VP" + secrets.token_hex(12)
+        order = {
+            "order_id": order_id,
+            "community_key": request.community_key,
+            "amount": request.amount,
+            "currency": request.currency,
+            "recipient_account": request.recipient_account,
+            "user_notify_url": request.user_notify_url,
+            "pay_mode": request.pay_mode,
+            "return_url": request.return_url,
+            "pay_status": states.PAY_PENDING,
+            "settle_status": states.SETTLE_NONE,
+            "refund_status": states.REFUND_NONE,
+            "settle_amount": "0.00",
+            "fail_reason": "",
+            "created": iso_utc(now),
+            "expired": iso_utc(now + self.order_ttl),
+        }
+        if not self.store.add_order(order, request.nonce, iso_utc(now)):
+            raise Rejected(401, "replayed nonce")
+        return {"order_id": order_id, "pay_url": f"{self.base_url}/pay/{order_id}"}
+
+    def order_status(self, query: str) -> dict:
+        """Check the signed query and answer the order's eleven status fields."""
+        now = self.clock()
+        request = check_status_query(query, self.merchants, now, self.timestamp_window)
+        if not self.store.take_nonce(request.community_key, request.nonce, iso_utc(now)):
+            raise Rejected(401, "replayed nonce")
+        order = self.store.order(request.order_id)
+        # Another merchant's order is reported as unknown as well.
+        if order is None or order["community_key"] != request.community_key:
+            raise Rejected(404, "unknown order")
+        return status_fields(order)
+
+    def order(self, order_id: str) -> dict:
+        order = self.store.order(order_id)
+        if order is None:
+            raise Rejected(404, "unknown order")
+        return order
+
+    def record(self, order_id: str) -> dict:
+        """The full internal record of an order, with every callback attempt."""
+        record = self.order(order_id)
+        record["callbacks"] = self.store.callbacks(order_id)
+        return record
+
+    def records(self) -> list[dict]:
+        return self.store.orders()
+
+    def apply(self, order_id: str, action: str, *, reason: str = "",
+              settle_amount: str | None = None) -> dict:
+        """Move the order by `action`, then send its callback; the updated order.
+
+        Raises Rejected(404) for an unknown order, Rejected(400) for a bad settle
+        amount and states.Conflict for an action the order's state forbids. Paying
+        or failing an order past its expiry expires it (with its callback) and
+        raises Conflict.
+        """
+        if action not in states.ACTIONS:
+            raise Rejected(404, f"unknown action: {action}")
+        if settle_amount is not None:
+            settle_amount = normalise_amount(settle_amount)
+        now = self.clock()
+        lapsed = False
+
+        def change(order: dict) -> dict:
+            nonlocal lapsed
+            if (action in ("pay", "fail") and order["pay_status"] == states.PAY_PENDING
+                    and now > _seconds(order["expired"])):
+                lapsed = True
+                return states.next_state(order, "expire")
+            return states.next_state(order, action, reason=reason, settle_amount=settle_amount)
+
+        order = self.store.update_order(order_id, change)
+        if order is None:
+            raise Rejected(404, "unknown order")
+        self.send_callback(order, "expire" if lapsed else action)
+        if lapsed:
+            raise states.Conflict("order has expired")
+        return order
+
+    def send_callback(self, order: dict, action: str) -> None:
+        """POST the signed callback for `action` and record the attempt with the order."""
+        body, signature = make_callback(
+            self.merchants.get(order["community_key"], ""),
+            status=states.CALLBACK_STATUS[action], order_id=order["order_id"],
+            amount=order["amount"], settle_amount=order["settle_amount"],
+            reason=order["fail_reason"], expired=order["expired"])
+        delivery = deliver(order["user_notify_url"], body, signature, self.callback_timeout)
+        self.store.add_callback(order["order_id"], order["user_notify_url"], body, signature,
+                                delivery.status, delivery.error, iso_utc(self.clock()))
