@@ -48,7 +48,8 @@ class Sandbox:
 
     def start(self) -> "Sandbox":
         if self._thread is None:
-            self._thread = threading.Thread(target=self._server.serve_forever,
+            # A short poll interval lets stop() return promptly.
+            self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,),
                                             name="vemrat-pay-sandbox", daemon=True)
             self._thread.start()
         return self

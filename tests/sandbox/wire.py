@@ -1,0 +1,172 @@
+"""Byte-exact requests as the client module builds them, and a callback receiver."""
+
+from __future__ import annotations
+
+import hashlib
+import hmac
+import json
+import secrets
+import threading
+import time
+import urllib.error
+import urllib.parse
+import urllib.request
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+FORM_ORDER = ("community_key", "sponsor_key", "timestamp", "nonce", "amount", "currency",
+              "recipient_account", "user_notify_url", "pay_mode", "return_url")
+
+UNUSED_NOTIFY_URL = "http://127.0.0.1:9/callback"
+
+
+def quote(value: str) -> str:
+    return urllib.parse.quote(value, safe="-._~")
+
+
+def new_nonce() -> str:
+    return secrets.token_hex(16)
+
+
+def form_body(fields: dict[str, str]) -> str:
+    """Fields in the client's order; timestamp and nonce are not encoded, an empty return_url is left out."""
+    parts = []
+    for name in FORM_ORDER:
+        if name not in fields:
+            continue
+        value = fields[name]
+        if name == "return_url" and not value:
+            continue
+        parts.append(f"{name}={value if name in ('timestamp', 'nonce') else quote(value)}")
+    return "&".join(parts)
+
+
+class Answer:
+    def __init__(self, status: int, headers, body: bytes) -> None:
+        self.status = status
+        self.headers = headers
+        self.body = body
+
+    @property
+    def json(self):
+        return json.loads(self.body)
+
+    @property
+    def data(self):
+        assert self.status == 200, (self.status, self.body)
+        return self.json["data"]
+
+    @property
+    def detail(self) -> str:
+        assert 400 <= self.status < 500, (self.status, self.body)
+        return self.json["detail"]
+
+
+class _NoRedirect(urllib.request.HTTPRedirectHandler):
+    def redirect_request(self, *args, **kwargs):
+        return None
+
+
+_opener = urllib.request.build_opener(_NoRedirect)
+
+
+def exchange(url: str, method: str = "GET", data: bytes | None = None,
+             headers: dict[str, str] | None = None) -> Answer:
+    """One request; error statuses and redirects are answers, as the client takes them."""
+    request = urllib.request.Request(url, data=data, method=method, headers=headers or {})
+    try:
+        with _opener.open(request, timeout=10) as response:
+            return Answer(response.status, response.headers, response.read())
+    except urllib.error.HTTPError as error:
+        with error:
+            return Answer(error.code, error.headers, error.read())
+
+
+class Merchant:
+    """Speaks to the sandbox as the client module does, with one merchant's keys."""
+
+    def __init__(self, base_url: str, community_key: str, sponsor_key: str) -> None:
+        self.base_url = base_url
+        self.community_key = community_key
+        self.sponsor_key = sponsor_key
+
+    def payment_fields(self, **overrides: str | None) -> dict[str, str]:
+        fields = {"community_key": self.community_key, "sponsor_key": self.sponsor_key,
+                  "timestamp": str(int(time.time())), "nonce": new_nonce(), "amount": "10",
+                  "currency": "CNY", "recipient_account": "payee@example.com",
+                  "user_notify_url": UNUSED_NOTIFY_URL, "pay_mode": "split"}
+        for name, value in overrides.items():
+            if value is None:
+                fields.pop(name, None)
+            else:
+                fields[name] = value
+        return fields
+
+    def post_form(self, body: str) -> Answer:
+        # urllib adds the form content type itself, as it does for the client.
+        return exchange(self.base_url + "/alipayment/sponsor/pay/", "POST", body.encode("utf-8"))
+
+    def pay(self, **overrides: str | None) -> Answer:
+        return self.post_form(form_body(self.payment_fields(**overrides)))
+
+    def status_url(self, order_id: str, *, timestamp: str | None = None, nonce: str | None = None,
+                   signature: str | None = None, sponsor_key: str | None = None) -> str:
+        timestamp = timestamp if timestamp is not None else str(int(time.time()))
+        nonce = nonce if nonce is not None else new_nonce()
+        if signature is None:
+            message = self.community_key + timestamp + nonce + order_id
+            key = self.sponsor_key if sponsor_key is None else sponsor_key
+            signature = hmac.new(key.encode(), message.encode(), hashlib.sha256).hexdigest()
+        return (f"{self.base_url}/alipayment/sponsor/order-status/"
+                f"?community_key={quote(self.community_key)}&timestamp={timestamp}"
+                f"&nonce={nonce}&signature={signature}&order_id={quote(order_id)}")
+
+    def query(self, order_id: str, **options: str | None) -> Answer:
+        return exchange(self.status_url(order_id, **options))
+
+    def new_order(self, **overrides: str | None) -> str:
+        return self.pay(**overrides).data["order_id"]
+
+
+def control(base_url: str, order_id: str, action: str, options: dict | None = None) -> Answer:
+    body = json.dumps(options).encode() if options is not None else b""
+    return exchange(f"{base_url}/sandbox/orders/{order_id}/{action}", "POST", body,
+                    {"Content-Type": "application/json"})
+
+
+def record(base_url: str, order_id: str) -> dict:
+    return exchange(f"{base_url}/sandbox/orders/{order_id}").data
+
+
+class CallbackReceiver:
+    """A merchant's notify endpoint on 127.0.0.1 that keeps every request it gets."""
+
+    def __init__(self, answer_status: int = 200) -> None:
+        self.received: list[tuple[dict[str, str], bytes, str]] = []
+        self.answer_status = answer_status
+        receiver = self
+
+        class Handler(BaseHTTPRequestHandler):
+            def do_POST(self) -> None:
+                body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+                receiver.received.append((dict(self.headers), body, self.path))
+                self.send_response(receiver.answer_status)
+                self.send_header("Content-Length", "2")
+                self.end_headers()
+                self.wfile.write(b"ok")
+
+            def log_message(self, *args) -> None:
+                pass
+
+        self._server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self._server.daemon_threads = True
+        self.url = f"http://127.0.0.1:{self._server.server_address[1]}/payments/callback"
+        self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,), daemon=True)
+
+    def __enter__(self) -> "CallbackReceiver":
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc_info) -> None:
+        self._server.shutdown()
+        self._thread.join()
+        self._server.server_close()
