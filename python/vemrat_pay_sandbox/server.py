@@ -36,6 +36,7 @@ _CONTROL_ACTION = re.compile(r"/sandbox/orders/(?P<order_id>[^/]+)/(?P<action>[^
 
 class SandboxHTTPServer(ThreadingHTTPServer):
     daemon_threads = True
+    request_queue_size = 64
 
     def __init__(self, address: tuple[str, int], service: Service, *, log: bool = False) -> None:
         super().__init__(address, SandboxHandler)

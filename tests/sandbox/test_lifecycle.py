@@ -1,0 +1,86 @@
+import os
+import signal
+import subprocess
+import sys
+import threading
+from concurrent.futures import ThreadPoolExecutor
+
+from vemrat_pay_sandbox import Sandbox
+from wire import Merchant, control, exchange, form_body
+
+PACKAGE_ROOT = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "python")
+
+
+def test_orders_and_nonces_survive_a_restart(tmp_path):
+    db = str(tmp_path / "sandbox.sqlite3")
+    with Sandbox({"ck": "sk"}, db=db) as first:
+        merchant = Merchant(first.base_url, "ck", "sk")
+        fields = merchant.payment_fields(amount="42")
+        order_id = merchant.post_form(form_body(fields)).data["order_id"]
+        control(first.base_url, order_id, "pay")
+        query = merchant.status_url(order_id)
+        assert exchange(query).status == 200
+
+    with Sandbox({"ck": "sk"}, db=db) as second:
+        merchant = Merchant(second.base_url, "ck", "sk")
+        data = merchant.query(order_id).data
+        assert (data["order_id"], data["amount"], data["pay_status"]) == (order_id, "42.00", 1)
+        replay = merchant.post_form(form_body(fields))
+        assert (replay.status, replay.detail) == (401, "replayed nonce")
+        replayed_query = exchange(query.replace(first.base_url, second.base_url))
+        assert (replayed_query.status, replayed_query.detail) == (401, "replayed nonce")
+        assert len(exchange(second.base_url + "/sandbox/orders").data) == 1
+        # Pay URLs of new orders carry the new address.
+        assert merchant.pay().data["pay_url"].startswith(second.base_url + "/pay/")
+
+
+def test_concurrent_payments_all_succeed_with_distinct_ids(sandbox):
+    merchants = [Merchant(sandbox.base_url, "ck-one", "sk-one"),
+                 Merchant(sandbox.base_url, "ck-two", "sk-two")]
+    start = threading.Barrier(8)
+
+    def pay_several(worker: int) -> list[tuple[int, str]]:
+        merchant = merchants[worker % 2]
+        start.wait()
+        answers = [merchant.pay(amount=f"{worker}.{n:02d}") for n in range(1, 6)]
+        return [(answer.status, answer.json.get("data", {}).get("order_id", answer.body))
+                for answer in answers]
+
+    with ThreadPoolExecutor(max_workers=8) as pool:
+        results = [row for rows in pool.map(pay_several, range(8)) for row in rows]
+
+    assert [status for status, _ in results] == [200] * 40
+    order_ids = {order_id for _, order_id in results}
+    assert len(order_ids) == 40
+    assert {order["order_id"] for order in sandbox.store.orders()} == order_ids
+
+
+def test_the_module_runs_as_a_server_process(tmp_path):
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        [PACKAGE_ROOT] + [p for p in [os.environ.get("PYTHONPATH")] if p]))
+    process = subprocess.Popen(
+        [sys.executable, "-m", "vemrat_pay_sandbox", "--host", "127.0.0.1", "--port", "0",
+         "--merchant", "ck:sk", "--merchant", "ck2:s:k2", "--db", str(tmp_path / "cli.db")],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
+    try:
+        base_url = process.stdout.readline().strip()
+        assert base_url.startswith("http://127.0.0.1:")
+        assert base_url.rsplit(":", 1)[1] != "0"
+        data = Merchant(base_url, "ck", "sk").pay().data
+        assert data["pay_url"] == f"{base_url}/pay/{data['order_id']}"
+        # Only the first colon separates the two keys.
+        assert Merchant(base_url, "ck2", "s:k2").pay().status == 200
+    finally:
+        process.send_signal(signal.SIGTERM)
+        _, stderr = process.communicate(timeout=10)
+    assert process.returncode == 0, stderr
+    assert (tmp_path / "cli.db").exists()
+
+
+def test_the_module_refuses_a_malformed_merchant():
+    env = dict(os.environ, PYTHONPATH=PACKAGE_ROOT)
+    result = subprocess.run([sys.executable, "-m", "vemrat_pay_sandbox", "--merchant", "nokeys"],
+                            capture_output=True, text=True, env=env, timeout=10)
+    assert result.returncode == 2
+    assert "expected COMMUNITY_KEY:SPONSOR_KEY" in result.stderr
+    assert result.stdout == ""
