@@ -1,0 +1,19 @@
+#include "auth/timestamp.hpp"
+
+namespace vemrat {
+
+expected<std::uint64_t, std::string> unix_seconds(std::chrono::system_clock::time_point now) {
+    const auto since_epoch = now.time_since_epoch();
+    if (since_epoch < std::chrono::system_clock::duration::zero()) {
+        return unexpected(std::string("system clock is set before the Unix epoch"));
+    }
+    // Truncation towards zero, which for a non-negative duration is the floor.
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
+    return static_cast<std::uint64_t>(seconds.count());
+}
+
+expected<std::uint64_t, std::string> unix_timestamp() {
+    return unix_seconds(std::chrono::system_clock::now());
+}
+
+}  // namespace vemrat
