@@ -6,6 +6,23 @@ GET /alipayment/sponsor/order-status/, a payment page per order at
 /pay/<order_id>, signed JSON callbacks to each order's user_notify_url,
 and a JSON control API under /sandbox/orders for scripts and tests.
 Point a client at it with VEMRAT_PAY_BASE_URL=<Sandbox.base_url>.
+
+Service rules beyond the wire format:
+
+- amount: a positive decimal with at most two decimal places and no sign or
+  exponent, at most 999999999999.99; stored and reported with two decimals
+  ("10" becomes "10.00"). NaN, inf, zero and negatives are refused.
+- timestamp: within 300 s of the sandbox clock either way (configurable).
+- nonce: 32 lower-case hex characters, accepted once per merchant across
+  payments and queries, remembered in the database; a refused payment does not
+  use its nonce up.
+- pay_status 0 pending, 1 paid, 2 failed, 3 expired; settle_status 0
+  unsettled, 1 settled; refund_status 0 none, 1 refunded (see `states`).
+- errors: 400 malformed field, 401 authentication (unknown community key,
+  wrong sponsor key, invalid signature, stale timestamp, replayed nonce),
+  404 unknown order, 409 a transition the order's state forbids.
+- callbacks are sent once, synchronously, with a 5 s timeout; every attempt
+  is recorded with the order (GET /sandbox/orders/<id>).
 """
 
 from .callbacks import SIGNATURE_HEADER, callback_body, make_callback

@@ -26,8 +26,9 @@ STATUS_QUERY_FIELDS = ("community_key", "timestamp", "nonce", "signature", "orde
 
 PAY_MODES = ("split", "direct")
 
-# Two decimal places at most, no sign, no exponent, at most 12 integer digits.
-_AMOUNT = re.compile(r"(?P<units>[0-9]{1,12})(?:\.(?P<cents>[0-9]{1,2}))?")
+# Two decimal places at most, no sign, no exponent.
+_AMOUNT = re.compile(r"(?P<units>[0-9]+)(?:\.[0-9]{1,2})?")
+MAX_AMOUNT = Decimal("999999999999.99")
 _NONCE = re.compile(r"[0-9a-f]{32}")
 _TIMESTAMP = re.compile(r"0|[1-9][0-9]{0,19}")
 _SIGNATURE = re.compile(r"[0-9a-f]{64}")
@@ -97,6 +98,8 @@ def normalise_amount(text: str) -> str:
     value = Decimal(text)
     if value <= 0:
         raise Rejected(400, f"invalid amount: {text!r} must be greater than zero")
+    if value > MAX_AMOUNT:
+        raise Rejected(400, f"invalid amount: {text!r} exceeds {MAX_AMOUNT}")
     return f"{value:.2f}"
 
 

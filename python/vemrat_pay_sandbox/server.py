@@ -16,7 +16,6 @@ from __future__ import annotations
 import json
 import re
 import urllib.parse
-from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from . import pages
