@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The whole test suite on a fresh machine: Python 3.13, system packages, venv, builds, then
+# pytest (which also runs the native unit tests). `--quick` runs only the pytest suite.
+# Extra arguments go to pytest.
+set -euo pipefail
+source "$(dirname "$0")/lib/env.sh"
+cd "$ROOT"
+
+quick=0
+if [ "${1:-}" = --quick ]; then quick=1; shift; fi
+
+ensure_system_packages libssl-dev build-essential
+ensure_venv
+build_module
+build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
+
+log "pytest"
+VEMRAT_PAY_NATIVE_TESTS="$ROOT/build/native/native_tests" "$PY" -m pytest -q tests "$@"
