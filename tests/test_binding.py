@@ -148,9 +148,10 @@ def _failing_calls(key, other):
 def test_failure_paths_keep_argument_reference_counts():
     key = "".join(["refcount-", "key"])
     other = "".join(["refcount-", "other"])
+    calls = _failing_calls(key, other)
     before = (sys.getrefcount(key), sys.getrefcount(other))
     for _ in range(200):
-        for call in _failing_calls(key, other):
+        for call in calls:
             with pytest.raises(TypeError):
                 call()
     assert (sys.getrefcount(key), sys.getrefcount(other)) == before

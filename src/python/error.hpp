@@ -39,6 +39,8 @@ public:
     std::string message() const;
     // The instance's __cause__ as a new reference; empty for a deferred error.
     Ref cause() const;
+    // The exception instance of a ready error, borrowed; null for a deferred one.
+    PyObject* instance() const noexcept { return exception_.get(); }
 
 private:
     PythonError(PyObject* type, std::string message, Ref exception)

@@ -1,0 +1,121 @@
+#include "service/http_exchange.hpp"
+
+#include "python/convert.hpp"
+#include "python/names.hpp"
+#include "service/utf8.hpp"
+
+namespace vemrat::py {
+
+namespace {
+
+Result<Ref> import_module(PyObject* name) {
+    Ref module = Ref::steal(PyImport_Import(name));
+    if (!module) return fail_with_pending();
+    return module;
+}
+
+Result<Ref> get_attribute(PyObject* object, PyObject* name) {
+    Ref value = Ref::steal(PyObject_GetAttr(object, name));
+    if (!value) return fail_with_pending();
+    return value;
+}
+
+Result<std::uint16_t> status_of(PyObject* code) {
+    const long value = PyLong_AsLong(code);
+    if (value == -1 && PyErr_Occurred()) return fail_with_pending();
+    return static_cast<std::uint16_t>(static_cast<unsigned long>(value) & 0xffffu);
+}
+
+// The bytes of what read() returned: a bytes object, or any sequence of integers 0-255.
+Result<std::string> body_bytes(PyObject* data) {
+    if (PyBytes_Check(data)) return std::string(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+    if (PyUnicode_Check(data)) return fail(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    if (!PySequence_Check(data)) return std::unexpected(conversion_error(data, "Sequence"));
+    const Py_ssize_t size = PySequence_Size(data);
+    if (size < 0) return fail_with_pending();
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(size));
+    for (Py_ssize_t index = 0; index < size; ++index) {
+        Ref item = Ref::steal(PySequence_GetItem(data, index));
+        if (!item) return fail_with_pending();
+        const long value = PyLong_AsLong(item.get());
+        if (value == -1 && PyErr_Occurred()) return fail_with_pending();
+        if (value < 0 || value > 255) return fail(PyExc_OverflowError, "out of range integral type conversion attempted");
+        bytes.push_back(static_cast<char>(value));
+    }
+    return bytes;
+}
+
+Result<std::string> read_body(PyObject* source) {
+    PyObject* receiver = source;
+    Ref data = Ref::steal(PyObject_VectorcallMethod(VEMRAT_NAME("read"), &receiver,
+                                                    1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    if (!data) return fail_with_pending();
+    auto bytes = body_bytes(data.get());
+    if (!bytes) return fail(std::move(bytes.error()));
+    return decode_utf8_lossy(*bytes);
+}
+
+Result<HttpAnswer> answer_of_response(PyObject* response) {
+    auto getcode = get_attribute(response, VEMRAT_NAME("getcode"));
+    if (!getcode) return fail(std::move(getcode.error()));
+    Ref code = Ref::steal(PyObject_CallNoArgs(getcode->get()));
+    if (!code) return fail_with_pending();
+    auto status = status_of(code.get());
+    if (!status) return fail(std::move(status.error()));
+    auto body = read_body(response);
+    if (!body) return fail(std::move(body.error()));
+    return HttpAnswer{*status, std::move(*body)};
+}
+
+// After urlopen raised: an HTTPError becomes an answer, anything else is the failure.
+Result<HttpAnswer> answer_of_failure(PythonError raised) {
+    PyObject* exception = raised.instance();
+    if (exception == nullptr) return fail(std::move(raised));
+    auto error_module = import_module(VEMRAT_NAME("urllib.error"));
+    if (!error_module) return fail(std::move(error_module.error()));
+    auto http_error = get_attribute(error_module->get(), VEMRAT_NAME("HTTPError"));
+    if (!http_error) return fail(std::move(http_error.error()));
+    if (!PyErr_GivenExceptionMatches(exception, http_error->get())) return fail(std::move(raised));
+    auto code = get_attribute(exception, VEMRAT_NAME("code"));
+    if (!code) return fail(std::move(code.error()));
+    auto status = status_of(code->get());
+    if (!status) return fail(std::move(status.error()));
+    auto body = read_body(exception);
+    if (!body) return fail(std::move(body.error()));
+    return HttpAnswer{*status, std::move(*body)};
+}
+
+}  // namespace
+
+Result<HttpAnswer> http_exchange(std::string_view url, std::string_view method, std::optional<std::string_view> body) {
+    auto request_module = import_module(VEMRAT_NAME("urllib.request"));
+    if (!request_module) return fail(std::move(request_module.error()));
+    auto request_class = get_attribute(request_module->get(), VEMRAT_NAME("Request"));
+    if (!request_class) return fail(std::move(request_class.error()));
+
+    Ref url_text = new_text(url);
+    Ref request;
+    if (body) {
+        Ref data = Ref::steal(PyBytes_FromStringAndSize(body->data(), static_cast<Py_ssize_t>(body->size())));
+        if (!data) return fail_with_pending();
+        PyObject* args[] = {url_text.get(), data.get()};
+        request = Ref::steal(PyObject_Vectorcall(request_class->get(), args, 2, nullptr));
+    } else {
+        PyObject* args[] = {url_text.get()};
+        request = Ref::steal(PyObject_Vectorcall(request_class->get(), args, 1, nullptr));
+    }
+    if (!request) return fail_with_pending();
+    request_class->reset();
+    url_text.reset();
+    if (PyObject_SetAttr(request.get(), VEMRAT_NAME("method"), new_text(method).get()) != 0) return fail_with_pending();
+
+    auto urlopen = get_attribute(request_module->get(), VEMRAT_NAME("urlopen"));
+    if (!urlopen) return fail(std::move(urlopen.error()));
+    PyObject* args[] = {request.get()};
+    Ref response = Ref::steal(PyObject_Vectorcall(urlopen->get(), args, 1, nullptr));
+    if (!response) return answer_of_failure(take_exception());
+    return answer_of_response(response.get());
+}
+
+}  // namespace vemrat::py
