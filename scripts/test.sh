@@ -16,3 +16,12 @@ build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT
 
 log "pytest"
 VEMRAT_PAY_NATIVE_TESTS="$ROOT/build/native/native_tests" "$PY" -m pytest -q tests "$@"
+[ "$quick" = 1 ] && exit 0
+
+# The long stages: each is a script of its own, also runnable by hand.
+for stage in fuzz sanitize soak; do
+    if [ -f "$ROOT/scripts/$stage.sh" ]; then
+        log "$stage"
+        bash "$ROOT/scripts/$stage.sh"
+    fi
+done
