@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# The main job on a fresh machine: set up, build the module, run the payment flow against the
+# local sandbox and print its transcript.
+set -euo pipefail
+source "$(dirname "$0")/lib/env.sh"
+cd "$ROOT"
+ensure_system_packages libssl-dev build-essential
+ensure_venv
+build_module
+exec "$PY" examples/demo.py
