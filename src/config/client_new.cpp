@@ -1,4 +1,6 @@
 #include "config/client.hpp"
+#include "config/load_keys.hpp"
+#include "config/working_space.hpp"
 #include "python/binding.hpp"
 #include "python/record.hpp"
 
@@ -29,7 +31,12 @@ Result<Ref> construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (*community_key && *sponsor_key) {
         return make_instance<ClientObject>(type, ClientFields{SecretText(**community_key), SecretText(**sponsor_key)});
     }
-    return fail(PyExc_RuntimeError, "reading the keys from auth_key.py is not built yet");
+    // Unless both are given, both keys come from the file; a key passed alone is not used.
+    auto directory = find_working_space();
+    if (!directory) return fail(std::move(directory.error()));
+    auto keys = load_keys_from_file(*directory + "/auth_key.py");
+    if (!keys) return fail(std::move(keys.error()));
+    return make_instance<ClientObject>(type, std::move(*keys));
 }
 
 }  // namespace

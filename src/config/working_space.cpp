@@ -1,0 +1,106 @@
+#include "config/working_space.hpp"
+
+#include "python/convert.hpp"
+#include "python/names.hpp"
+
+#include <optional>
+#include <string_view>
+
+namespace vemrat::py {
+
+namespace {
+
+// Returns a new reference to the module.
+Result<Ref> import_module(PyObject* name) {
+    Ref module = Ref::steal(PyImport_Import(name));
+    if (!module) return fail_with_pending();
+    return module;
+}
+
+// Returns a new reference to the attribute.
+Result<Ref> get_attribute(PyObject* object, PyObject* name) {
+    Ref value = Ref::steal(PyObject_GetAttr(object, name));
+    if (!value) return fail_with_pending();
+    return value;
+}
+
+// An owned copy of the UTF-8 text of a str (or subclass).
+Result<std::string> owned_text(PyObject* object) {
+    auto text = text_view(object);
+    if (!text) return fail(std::move(text.error()));
+    return std::string(*text);
+}
+
+// settings.WORKING_SPACE as text. A failure of the import or of "settings" is the caller's;
+// a failure after that is returned as an empty optional and dropped.
+Result<std::optional<std::string>> django_working_space() {
+    auto conf = import_module(VEMRAT_NAME("django.conf"));
+    if (!conf) return fail(std::move(conf.error()));
+    auto settings = get_attribute(conf->get(), VEMRAT_NAME("settings"));
+    if (!settings) return fail(std::move(settings.error()));
+    auto value = get_attribute(settings->get(), VEMRAT_NAME("WORKING_SPACE"));
+    if (!value) return std::optional<std::string>();
+    auto text = owned_text(value->get());
+    if (!text) return std::optional<std::string>();
+    return std::optional<std::string>(std::move(*text));
+}
+
+// os.environ["IS_LAN"] == "true", compared byte for byte; any failure reading it counts as false.
+bool lan_flag(PyObject* os) {
+    auto environ = get_attribute(os, VEMRAT_NAME("environ"));
+    if (!environ) return false;
+    Ref value = Ref::steal(PyObject_GetItem(environ->get(), VEMRAT_NAME("IS_LAN")));
+    if (!value) {
+        (void)take_exception();
+        return false;
+    }
+    auto text = text_view(value.get());
+    return text && *text == std::string_view("true");
+}
+
+// os.path.dirname(sys.executable)
+Result<std::string> interpreter_directory() {
+    auto sys = import_module(VEMRAT_NAME("sys"));
+    if (!sys) return fail(std::move(sys.error()));
+    auto executable_object = get_attribute(sys->get(), VEMRAT_NAME("executable"));
+    if (!executable_object) return fail(std::move(executable_object.error()));
+    auto executable = owned_text(executable_object->get());
+    if (!executable) return fail(std::move(executable.error()));
+
+    auto os = import_module(VEMRAT_NAME("os"));
+    if (!os) return fail(std::move(os.error()));
+    auto path = get_attribute(os->get(), VEMRAT_NAME("path"));
+    if (!path) return fail(std::move(path.error()));
+    auto dirname = get_attribute(path->get(), VEMRAT_NAME("dirname"));
+    if (!dirname) return fail(std::move(dirname.error()));
+    Ref argument = new_text(*executable);
+    Ref directory = Ref::steal(PyObject_CallOneArg(dirname->get(), argument.get()));
+    if (!directory) return fail_with_pending();
+    return owned_text(directory.get());
+}
+
+// os.getcwd()
+Result<std::string> current_directory() {
+    auto os = import_module(VEMRAT_NAME("os"));
+    if (!os) return fail(std::move(os.error()));
+    auto getcwd = get_attribute(os->get(), VEMRAT_NAME("getcwd"));
+    if (!getcwd) return fail(std::move(getcwd.error()));
+    Ref directory = Ref::steal(PyObject_CallNoArgs(getcwd->get()));
+    if (!directory) return fail_with_pending();
+    return owned_text(directory.get());
+}
+
+}  // namespace
+
+Result<std::string> find_working_space() {
+    auto configured = django_working_space();
+    if (!configured) return fail(std::move(configured.error()));
+    if (*configured) return std::move(**configured);
+
+    auto os = import_module(VEMRAT_NAME("os"));
+    if (!os) return fail(std::move(os.error()));
+    if (lan_flag(os->get())) return interpreter_directory();
+    return current_directory();
+}
+
+}  // namespace vemrat::py
