@@ -1,0 +1,67 @@
+"""Fixtures shared by the tests of the module: a scripted service over HTTP and HTTPS, the
+environment that points the module at it, a client, and a stub of urllib.request.urlopen."""
+
+import urllib.request
+
+import pytest
+from service_fixture import ServiceServer, StubTransport
+
+import vemrat_pay
+
+STUB_BASE_URL = "http://service.test"
+
+
+@pytest.fixture
+def service():
+    """A running scripted service on 127.0.0.1; stopped after the test."""
+    server = ServiceServer().start()
+    try:
+        yield server
+    finally:
+        server.stop()
+
+
+@pytest.fixture
+def served(service, monkeypatch):
+    """The scripted service, with VEMRAT_PAY_BASE_URL pointing at it for this test."""
+    monkeypatch.setenv("VEMRAT_PAY_BASE_URL", service.url)
+    return service
+
+
+@pytest.fixture
+def client():
+    return vemrat_pay.Client("ck", "sk")
+
+
+@pytest.fixture(scope="session")
+def certificate_authority():
+    import trustme
+
+    return trustme.CA()
+
+
+@pytest.fixture
+def tls_service(certificate_authority, tmp_path):
+    """The scripted service behind TLS, with a certificate for 127.0.0.1 issued by a test CA.
+    `tls_service.ca_file` is the PEM file to trust (through SSL_CERT_FILE)."""
+    import ssl
+
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    certificate_authority.issue_cert("127.0.0.1", "localhost").configure_cert(context)
+    server = ServiceServer(tls=context)
+    server.ca_file = str(tmp_path / "ca.pem")
+    certificate_authority.cert_pem.write_to_path(server.ca_file)
+    server.start()
+    try:
+        yield server
+    finally:
+        server.stop()
+
+
+@pytest.fixture
+def stub(monkeypatch):
+    """urllib.request.urlopen replaced by a recording stub; the base URL set to a fixed origin."""
+    transport = StubTransport()
+    monkeypatch.setattr(urllib.request, "urlopen", transport)
+    monkeypatch.setenv("VEMRAT_PAY_BASE_URL", STUB_BASE_URL)
+    return transport
