@@ -37,7 +37,7 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject* args, PyObject* kwar
 // heap type. The fields must already be destroyed.
 void free_instance(PyObject* self);
 
-// The specifications, one per class, each defined beside its class.
+// Type specifications, one per class, each defined beside its class.
 PyType_Spec& client_type_spec();
 PyType_Spec& payment_result_type_spec();
 PyType_Spec& order_status_type_spec();
