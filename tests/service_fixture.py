@@ -59,7 +59,9 @@ class ServiceServer:
         if tls is not None:
             self._server.socket = tls.wrap_socket(self._server.socket, server_side=True)
         self.scheme = "https" if tls is not None else "http"
-        self._thread = threading.Thread(target=self._server.serve_forever, name="service-fixture", daemon=True)
+        self._thread = threading.Thread(
+            target=self._server.serve_forever, kwargs={"poll_interval": 0.02}, name="service-fixture", daemon=True
+        )
 
     @property
     def port(self) -> int:
