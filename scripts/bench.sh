@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# The benchmark: builds the module like scripts/test.sh, then prints bench/run.py's table.
+# Extra arguments go to bench/run.py (--quick for fewer and shorter rounds).
+set -euo pipefail
+source "$(dirname "$0")/lib/env.sh"
+cd "$ROOT"
+ensure_system_packages libssl-dev build-essential
+ensure_venv
+build_module
+exec "$PY" bench/run.py "$@"
