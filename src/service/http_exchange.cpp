@@ -38,9 +38,12 @@ Result<std::string> body_bytes(PyObject* data) {
     for (Py_ssize_t index = 0; index < size; ++index) {
         Ref item = Ref::steal(PySequence_GetItem(data, index));
         if (!item) return fail_with_pending();
-        const long value = PyLong_AsLong(item.get());
+        int overflow = 0;
+        const long value = PyLong_AsLongAndOverflow(item.get(), &overflow);
         if (value == -1 && PyErr_Occurred()) return fail_with_pending();
-        if (value < 0 || value > 255) return fail(PyExc_OverflowError, "out of range integral type conversion attempted");
+        if (overflow != 0 || value < 0 || value > 255) {
+            return fail(PyExc_OverflowError, "out of range integral type conversion attempted");
+        }
         bytes.push_back(static_cast<char>(value));
     }
     return bytes;
