@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The whole pytest suite against the module built with AddressSanitizer and
+# UndefinedBehaviorSanitizer. The sanitized module lives in build/sanitize (the venv keeps the
+# normal build) and is put ahead of site-packages; the sanitizer runtime is preloaded into the
+# interpreter, which allocates through malloc so that ASan sees every object.
+# Extra arguments go to pytest.
+set -euo pipefail
+source "$(dirname "$0")/lib/env.sh"
+cd "$ROOT"
+
+ensure_system_packages libssl-dev build-essential
+ensure_venv
+build_cmake sanitize -DVEMRAT_PAY_SANITIZE=ON -DVEMRAT_PAY_WERROR=ON -DPython_EXECUTABLE="$PY"
+[ -x "$ROOT/build/native/native_tests" ] ||
+    build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
+
+asan_runtime=$(gcc -print-file-name=libasan.so)
+ubsan_runtime=$(gcc -print-file-name=libubsan.so)
+[ -f "$asan_runtime" ] || { echo "error: no libasan.so from gcc" >&2; exit 1; }
+
+export LD_PRELOAD="$asan_runtime:$ubsan_runtime"
+export PYTHONMALLOC=malloc
+export PYTHONPATH="$ROOT/build/sanitize${PYTHONPATH:+:$PYTHONPATH}"
+# Leaks are detected (VEMRAT_PAY_DETECT_LEAKS=0 turns that off), with suppressions for what the
+# interpreter itself keeps until exit: scripts/lsan.supp.
+export ASAN_OPTIONS="detect_leaks=${VEMRAT_PAY_DETECT_LEAKS:-1}:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=0"
+export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+
+loaded=$("$PY" -c 'import vemrat_pay; print(vemrat_pay.__file__)')
+case "$loaded" in
+    "$ROOT/build/sanitize/"*) log "sanitized module: $loaded" ;;
+    *) echo "error: import vemrat_pay loaded $loaded, not the sanitized build" >&2; exit 1 ;;
+esac
+
+log "pytest under ASan and UBSan"
+VEMRAT_PAY_SANITIZED=1 VEMRAT_PAY_NATIVE_TESTS="$ROOT/build/native/native_tests" \
+    "$PY" -m pytest -q -p no:cacheprovider tests "$@"
