@@ -76,7 +76,6 @@ PyObject* panic_exception_class() {
             "An internal failure of vemrat_pay: a broken assumption of the module itself, not an error of the "
             "caller. It derives from BaseException so that `except Exception` does not swallow it.",
             PyExc_BaseException, nullptr);
-        if (panic_class == nullptr) Py_FatalError("Failed to initialize new exception type.");
     }
     return panic_class;
 }
@@ -86,7 +85,14 @@ void raise_internal_failure(const InternalFailure& failure) noexcept {
         const std::source_location& where = failure.where();
         write_stderr(std::string("vemrat_pay: internal failure at ") + where.file_name() + ":" +
                      std::to_string(where.line()) + " in " + where.function_name() + ": " + failure.what() + "\n");
-        PythonError::deferred(panic_exception_class(), failure.what()).restore();
+        PyObject* panic_type = panic_exception_class();
+        if (panic_type == nullptr) {
+            // Out of memory at the first internal failure: the interpreter's own exception
+            // (MemoryError) stands, and the class is created at the next one.
+            write_stderr("vemrat_pay: Failed to initialize new exception type.\n");
+            return;
+        }
+        PythonError::deferred(panic_type, failure.what()).restore();
     } catch (...) {
         Py_FatalError("vemrat_pay: could not report an internal failure");
     }

@@ -83,7 +83,8 @@ private:
     throw InternalFailure(std::move(message), where);
 }
 
-// The PanicException class (derived from BaseException), created on first use. Borrowed.
+// The PanicException class (derived from BaseException), created on first use. Borrowed; null
+// with the exception pending when the class cannot be created (tried again on the next use).
 PyObject* panic_exception_class();
 
 // Writes the diagnostic for an internal failure to standard error and raises PanicException.
