@@ -8,7 +8,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib/env.sh"
 cd "$ROOT"
 
-ensure_system_packages libssl-dev build-essential
+ensure_system_packages libssl-dev build-essential faketime
 ensure_venv
 build_cmake sanitize -DVEMRAT_PAY_SANITIZE=ON -DVEMRAT_PAY_WERROR=ON -DPython_EXECUTABLE="$PY"
 [ -x "$ROOT/build/native/native_tests" ] ||
