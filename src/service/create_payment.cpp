@@ -10,6 +10,8 @@
 #include "service/answer.hpp"
 #include "service/percent_encode.hpp"
 
+#include <openssl/crypto.h>
+
 #include <optional>
 
 namespace vemrat::py {
@@ -54,11 +56,24 @@ Result<Order> convert(const Arguments<6>& bound) {
     return Order{*amount, *currency, *recipient_account, *notify_url, pay_mode, return_url};
 }
 
-std::string form_body(const ClientFields& keys, const Freshness& freshness, const Order& order) {
-    std::string body;
-    body.reserve(192 + 3 * (keys.community_key.view().size() + keys.sponsor_key.view().size() + order.currency.size() +
-                            order.recipient_account.size() + order.notify_url.size() + order.pay_mode.size() +
-                            order.return_url.value_or("").size()));
+// The form body holds the sponsor key: it is wiped before it is freed, and reserved whole up
+// front so that no reallocation leaves an unwiped copy behind.
+class WipedBody {
+public:
+    WipedBody() = default;
+    WipedBody(const WipedBody&) = delete;
+    WipedBody& operator=(const WipedBody&) = delete;
+    ~WipedBody() { OPENSSL_cleanse(text.data(), text.capacity()); }
+
+    std::string text;
+};
+
+void form_body(std::string& body, const ClientFields& keys, const Freshness& freshness, const Order& order) {
+    const std::string amount = amount_text(order.amount);
+    // 192 covers the field names, the timestamp and the nonce; an encoded byte takes at most 3.
+    body.reserve(192 + 3 * (keys.community_key.view().size() + keys.sponsor_key.view().size() + amount.size() +
+                            order.currency.size() + order.recipient_account.size() + order.notify_url.size() +
+                            order.pay_mode.size() + order.return_url.value_or("").size()));
     body.append("community_key=");
     percent_encode_into(body, keys.community_key.view());
     body.append("&sponsor_key=");
@@ -66,7 +81,7 @@ std::string form_body(const ClientFields& keys, const Freshness& freshness, cons
     body.append("&timestamp=").append(freshness.timestamp);
     body.append("&nonce=").append(freshness.nonce);
     body.append("&amount=");
-    percent_encode_into(body, amount_text(order.amount));
+    percent_encode_into(body, amount);
     body.append("&currency=");
     percent_encode_into(body, order.currency);
     body.append("&recipient_account=");
@@ -79,7 +94,6 @@ std::string form_body(const ClientFields& keys, const Freshness& freshness, cons
         body.append("&return_url=");
         percent_encode_into(body, *order.return_url);
     }
-    return body;
 }
 
 Result<Ref> run(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -92,10 +106,11 @@ Result<Ref> run(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
     if (!order) return fail(std::move(order.error()));
 
     const Freshness freshness = take_freshness();
-    const std::string body = form_body((*client)->fields, freshness, *order);
+    WipedBody body;
+    form_body(body.text, (*client)->fields, freshness, *order);
     const std::string url = base_url().append("/alipayment/sponsor/pay/");
 
-    auto answer = http_exchange(url, "POST", body);
+    auto answer = http_exchange(url, "POST", body.text);
     if (!answer) return fail(std::move(answer.error()));
     auto envelope = decode_answer(*answer);
     if (!envelope) return fail(std::move(envelope.error()));
