@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <openssl/crypto.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -66,14 +68,20 @@ expected<std::string, std::string> read_text_file(const std::string& path) {
         const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
         if (got < 0) {
             if (errno == EINTR) continue;
-            return unexpected(os_error(errno));
+            const int code = errno;
+            OPENSSL_cleanse(text.data(), text.capacity());
+            return unexpected(os_error(code));
         }
         if (got == 0) break;
         used += static_cast<std::size_t>(got);
     }
     text.resize(used);
 
-    if (!is_valid_utf8(text)) return unexpected(std::string("stream did not contain valid UTF-8"));
+    if (!is_valid_utf8(text)) {
+        // The caller wipes the text it gets; one it never gets is wiped here (it may hold keys).
+        OPENSSL_cleanse(text.data(), text.capacity());
+        return unexpected(std::string("stream did not contain valid UTF-8"));
+    }
     return text;
 }
 
