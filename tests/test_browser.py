@@ -1,0 +1,140 @@
+"""A payer in headless Chromium pays on the sandbox's payment page.
+
+The shop's side is a small receiver that verifies the callback with vemrat_pay and serves the
+return page; the test sees both the verified callback and the browser arriving at return_url.
+"""
+
+import http.server
+import queue
+import shutil
+import tempfile
+import threading
+from collections.abc import Iterator
+
+import pytest
+from selenium import webdriver
+from selenium.common.exceptions import WebDriverException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+import vemrat_pay
+from vemrat_pay_sandbox import SIGNATURE_HEADER, Sandbox
+
+COMMUNITY_KEY = "browser-community"
+SPONSOR_KEY = "browser-sponsor"
+
+
+class Receiver(http.server.ThreadingHTTPServer):
+    """The merchant: POST /callback verifies and records, GET /return/... shows a page."""
+
+    daemon_threads = True
+
+    def __init__(self) -> None:
+        super().__init__(("127.0.0.1", 0), ReceiverHandler)
+        self.client = vemrat_pay.Client(COMMUNITY_KEY, SPONSOR_KEY)
+        self.callbacks: queue.Queue[dict[str, str] | str] = queue.Queue()
+        self.url = f"http://127.0.0.1:{self.server_address[1]}"
+
+
+class ReceiverHandler(http.server.BaseHTTPRequestHandler):
+    server: Receiver
+
+    def log_message(self, format, *args):
+        pass
+
+    def _answer(self, status, content_type, text):
+        payload = text.encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(payload)))
+        self.end_headers()
+        self.wfile.write(payload)
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        try:
+            fields = self.server.client.verify_callback(body.decode("utf-8"),
+                                                        self.headers.get(SIGNATURE_HEADER, ""))
+        except (RuntimeError, UnicodeDecodeError) as error:
+            self.server.callbacks.put(f"refused: {error}")
+            self._answer(400, "text/plain", "invalid callback")
+            return
+        self.server.callbacks.put(fields)
+        self._answer(200, "text/plain", "ok")
+
+    def do_GET(self):
+        self._answer(200, "text/html; charset=utf-8",
+                     "<!DOCTYPE html><title>Shop</title><h1 id=\"back\">Back at the shop</h1>")
+
+
+@pytest.fixture
+def receiver() -> Iterator[Receiver]:
+    server = Receiver()
+    thread = threading.Thread(target=server.serve_forever, args=(0.05,), daemon=True)
+    thread.start()
+    yield server
+    server.shutdown()
+    thread.join()
+    server.server_close()
+
+
+@pytest.fixture
+def sandbox(monkeypatch) -> Iterator[Sandbox]:
+    with Sandbox(merchants={COMMUNITY_KEY: SPONSOR_KEY}) as running:
+        monkeypatch.setenv("VEMRAT_PAY_BASE_URL", running.base_url)
+        yield running
+
+
+@pytest.fixture
+def browser() -> Iterator[webdriver.Chrome]:
+    binary = shutil.which("chromium")
+    driver_path = shutil.which("chromedriver")
+    if binary is None or driver_path is None:
+        pytest.skip("Chromium cannot be started: the chromium and chromium-driver packages "
+                    "are not installed (bash scripts/test.sh installs them)")
+    with tempfile.TemporaryDirectory() as profile:
+        options = webdriver.ChromeOptions()
+        options.binary_location = binary
+        for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
+                         "--disable-gpu", "--no-proxy-server", "--no-first-run",
+                         f"--user-data-dir={profile}"):
+            options.add_argument(argument)
+        try:
+            driver = webdriver.Chrome(options=options, service=Service(executable_path=driver_path))
+        except WebDriverException as error:
+            pytest.skip(f"Chromium cannot be started: {error.msg}")
+        driver.set_page_load_timeout(30)
+        try:
+            yield driver
+        finally:
+            driver.quit()
+
+
+def test_paying_on_the_payment_page_sends_a_verified_callback_and_returns(
+        receiver, sandbox, browser):
+    client = vemrat_pay.Client(COMMUNITY_KEY, SPONSOR_KEY)
+    return_url = f"{receiver.url}/return/42"
+    payment = client.create_payment(12.34, "CNY", "2088000000000001", f"{receiver.url}/callback",
+                                    return_url=return_url)
+
+    browser.get(payment.pay_url)
+    assert browser.find_element(By.ID, "amount").text == "12.34 CNY"
+    assert browser.find_element(By.ID, "status").text == "pending"
+    browser.find_element(By.ID, "pay").click()
+
+    WebDriverWait(browser, 15).until(lambda driver: driver.current_url == return_url)
+    assert browser.find_element(By.ID, "back").text == "Back at the shop"
+
+    fields = receiver.callbacks.get(timeout=5)
+    assert isinstance(fields, dict), fields
+    assert fields["status"] == "paid"
+    assert fields["order_id"] == payment.order_id
+    assert fields["amount"] == "12.34"
+    assert receiver.callbacks.empty()
+    assert client.query_order(payment.order_id).pay_status == 1
+
+    # Back on the payment page, the order can no longer be paid.
+    browser.get(payment.pay_url)
+    assert browser.find_element(By.ID, "result").text == "This order can no longer be paid."
+    assert not browser.find_elements(By.ID, "pay")
