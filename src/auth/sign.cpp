@@ -2,45 +2,70 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/hmac.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <climits>
+#include <memory>
+#include <span>
 #include <stdexcept>
 
 #include "auth/hex.hpp"
 
 namespace vemrat {
 
-std::string sign(std::string_view key, std::string_view message) {
-    std::array<std::uint8_t, EVP_MAX_MD_SIZE> hashed_key{};
-    if (key.size() > static_cast<std::size_t>(INT_MAX)) {
-        // HMAC() takes the key length as an int. A key longer than the block
-        // is replaced by its digest anyway, so do that step here.
-        unsigned int hashed_length = 0;
-        if (EVP_Digest(key.data(), key.size(), hashed_key.data(), &hashed_length, EVP_sha256(), nullptr) != 1) {
-            throw std::runtime_error("SHA-256 could not be computed");
-        }
-        key = std::string_view(reinterpret_cast<const char*>(hashed_key.data()), hashed_length);
-    }
-    // libcrypto reads a null key pointer as "no key"; an empty key must still
-    // be a key of length zero.
-    static constexpr unsigned char empty = 0;
-    const unsigned char* key_bytes = key.empty() ? &empty : reinterpret_cast<const unsigned char*>(key.data());
-    const unsigned char* message_bytes =
-        message.empty() ? &empty : reinterpret_cast<const unsigned char*>(message.data());
+namespace {
 
-    std::array<std::uint8_t, EVP_MAX_MD_SIZE> digest{};
-    unsigned int digest_length = 0;
-    if (HMAC(EVP_sha256(), key_bytes, static_cast<int>(key.size()), message_bytes, message.size(), digest.data(),
-             &digest_length) == nullptr ||
-        digest_length != 32) {
+constexpr std::size_t block_length = 64;
+constexpr std::size_t digest_length = 32;
+
+// The SHA-256 implementation, fetched once: the implicit fetch inside EVP_sha256()
+// and HMAC() costs more than hashing a short message. This is the algorithm, not a key.
+const EVP_MD* sha256() {
+    static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (md == nullptr) throw std::runtime_error("SHA-256 is not available");
+    return md;
+}
+
+struct DigestContextFree {
+    void operator()(EVP_MD_CTX* context) const noexcept { EVP_MD_CTX_free(context); }
+};
+using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
+
+void digest_into(EVP_MD_CTX* context, std::span<const std::uint8_t> first, std::string_view second,
+                 std::uint8_t* out) {
+    unsigned int length = 0;
+    if (EVP_DigestInit_ex2(context, sha256(), nullptr) != 1 ||
+        EVP_DigestUpdate(context, first.data(), first.size()) != 1 ||
+        (!second.empty() && EVP_DigestUpdate(context, second.data(), second.size()) != 1) ||
+        EVP_DigestFinal_ex(context, out, &length) != 1 || length != digest_length) {
         throw std::runtime_error("HMAC-SHA256 could not be computed");
     }
-    std::string out = hex_encode(std::span<const std::uint8_t>(digest.data(), digest_length));
+}
+
+}  // namespace
+
+// HMAC as RFC 2104 builds it from SHA-256; the pads are derived from the key on every call.
+std::string sign(std::string_view key, std::string_view message) {
+    const DigestContext context(EVP_MD_CTX_new());
+    if (!context) throw std::runtime_error("HMAC-SHA256 could not be computed");
+
+    std::array<std::uint8_t, block_length> pad{};
+    if (key.size() > block_length) {
+        digest_into(context.get(), {}, key, pad.data());
+    } else {
+        std::copy(key.begin(), key.end(), reinterpret_cast<char*>(pad.data()));
+    }
+    for (std::uint8_t& byte : pad) byte ^= 0x36;
+    std::array<std::uint8_t, digest_length> digest{};
+    digest_into(context.get(), pad, message, digest.data());
+    for (std::uint8_t& byte : pad) byte ^= 0x36 ^ 0x5c;
+    digest_into(context.get(), pad,
+                std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()), digest.data());
+
+    std::string out = hex_encode(digest);
     OPENSSL_cleanse(digest.data(), digest.size());
-    OPENSSL_cleanse(hashed_key.data(), hashed_key.size());
+    OPENSSL_cleanse(pad.data(), pad.size());
     return out;
 }
 
