@@ -1,12 +1,12 @@
 #include "auth/nonce.hpp"
 
 #include <openssl/crypto.h>
-#include <openssl/err.h>
-#include <openssl/rand.h>
+#include <sys/random.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
-#include <utility>
+#include <system_error>
 
 #include "auth/hex.hpp"
 
@@ -14,16 +14,15 @@ namespace vemrat {
 
 expected<std::string, std::string> generate_nonce() {
     std::array<std::uint8_t, NONCE_BYTES> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
-        std::string message = "random source failed";
-        if (const unsigned long code = ERR_get_error(); code != 0) {
-            std::array<char, 256> text{};
-            ERR_error_string_n(code, text.data(), text.size());
-            message += ": ";
-            message += text.data();
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+        if (got < 0) {
+            const int error = errno;
+            if (error == EINTR) continue;
+            return unexpected("random source failed: " + std::generic_category().message(error));
         }
-        ERR_clear_error();
-        return unexpected(std::move(message));
+        filled += static_cast<std::size_t>(got);
     }
     std::string nonce = hex_encode(bytes);
     OPENSSL_cleanse(bytes.data(), bytes.size());

@@ -11,8 +11,8 @@ namespace vemrat {
 inline constexpr std::size_t NONCE_BYTES = 16;
 
 // 32 lower-case hexadecimal characters rendering 16 fresh random bytes in the
-// order drawn. The bytes come from libcrypto's DRBG, which keeps one instance
-// per thread seeded (and periodically reseeded) from the operating system. A
+// order drawn. The bytes are read straight from the kernel's generator
+// (getrandom), which costs a fraction of a trip through libcrypto's DRBG. A
 // failing source is a failure with a message.
 expected<std::string, std::string> generate_nonce();
 
