@@ -15,7 +15,7 @@ build_module
 build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
 
 log "pytest"
-VEMRAT_PAY_NATIVE_TESTS="$ROOT/build/native/native_tests" "$PY" -m pytest -q tests "$@"
+VEMRAT_PAY_NATIVE_TESTS="$ROOT/build/native/native_tests" "$PY" -m pytest -q "$@"
 [ "$quick" = 1 ] && exit 0
 
 # The long stages: each is a script of its own, also runnable by hand.
