@@ -10,6 +10,7 @@ from __future__ import annotations
 import argparse
 import hashlib
 import hmac
+import itertools
 import json
 import os
 import re
@@ -181,6 +182,12 @@ class CannedResponse:
         return self._body
 
 
+def distinct_urls(url: str, count: int) -> list[str]:
+    """`count` copies of `url`, each with another nonce of the same length."""
+    start = url.index("&nonce=") + len("&nonce=")
+    return [f"{url[:start]}{index:032x}{url[start + 32:]}" for index in range(count)]
+
+
 def bench_stubbed(table: Table, timing: Timing) -> None:
     os.environ["VEMRAT_PAY_BASE_URL"] = "https://api.vemrat.com"
     client = vemrat_pay.Client(COMMUNITY_KEY, SPONSOR_KEY)
@@ -205,9 +212,13 @@ def bench_stubbed(table: Table, timing: Timing) -> None:
             module_call()
             url, data, method = sent[-1]
             urllib.request.urlopen = lambda request: response
+            # urllib caches the parse of recently seen URLs; every real query URL is new (its nonce
+            # and signature change), so the floor cycles through as many distinct URLs as it calls.
+            urls = itertools.cycle(distinct_urls(url, 1 << 16)) if data is None else itertools.repeat(url)
 
             def floor_call():
-                request = urllib.request.Request(url) if data is None else urllib.request.Request(url, data)
+                address = next(urls)
+                request = urllib.request.Request(address) if data is None else urllib.request.Request(address, data)
                 request.method = method
                 answered = urllib.request.urlopen(request)
                 answered.getcode()
