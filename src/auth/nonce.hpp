@@ -11,9 +11,9 @@ namespace vemrat {
 inline constexpr std::size_t NONCE_BYTES = 16;
 
 // 32 lower-case hexadecimal characters rendering 16 fresh random bytes in the
-// order drawn. The bytes are read straight from the kernel's generator
-// (getrandom), which costs a fraction of a trip through libcrypto's DRBG. A
-// failing source is a failure with a message.
+// order drawn. The bytes come from the kernel's generator (getrandom), drawn
+// ahead in per-thread blocks that a fork invalidates. A failing source is a
+// failure with a message.
 expected<std::string, std::string> generate_nonce();
 
 }  // namespace vemrat
