@@ -1,5 +1,6 @@
 #include "config/working_space.hpp"
 
+#include "python/calls.hpp"
 #include "python/convert.hpp"
 #include "python/names.hpp"
 
@@ -9,20 +10,6 @@
 namespace vemrat::py {
 
 namespace {
-
-// Returns a new reference to the module.
-Result<Ref> import_module(PyObject* name) {
-    Ref module = Ref::steal(PyImport_Import(name));
-    if (!module) return fail_with_pending();
-    return module;
-}
-
-// Returns a new reference to the attribute.
-Result<Ref> get_attribute(PyObject* object, PyObject* name) {
-    Ref value = Ref::steal(PyObject_GetAttr(object, name));
-    if (!value) return fail_with_pending();
-    return value;
-}
 
 // An owned copy of the UTF-8 text of a str (or subclass).
 Result<std::string> owned_text(PyObject* object) {

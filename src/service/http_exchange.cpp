@@ -1,5 +1,6 @@
 #include "service/http_exchange.hpp"
 
+#include "python/calls.hpp"
 #include "python/convert.hpp"
 #include "python/names.hpp"
 #include "service/utf8.hpp"
@@ -7,18 +8,6 @@
 namespace vemrat::py {
 
 namespace {
-
-Result<Ref> import_module(PyObject* name) {
-    Ref module = Ref::steal(PyImport_Import(name));
-    if (!module) return fail_with_pending();
-    return module;
-}
-
-Result<Ref> get_attribute(PyObject* object, PyObject* name) {
-    Ref value = Ref::steal(PyObject_GetAttr(object, name));
-    if (!value) return fail_with_pending();
-    return value;
-}
 
 Result<std::uint16_t> status_of(PyObject* code) {
     const long value = PyLong_AsLong(code);
