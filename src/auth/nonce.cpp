@@ -34,16 +34,16 @@ struct RandomBlock {
 
 thread_local RandomBlock block;
 
-expected<void, std::string> fill(RandomBlock& target) {
+std::expected<void, std::string> fill(RandomBlock& target) {
     static const int registered = pthread_atfork(nullptr, nullptr, after_fork_in_child);
-    if (registered != 0) return unexpected("could not register the fork handler of the nonce generator");
+    if (registered != 0) return std::unexpected("could not register the fork handler of the nonce generator");
     std::size_t filled = 0;
     while (filled < target.bytes.size()) {
         const ssize_t got = getrandom(target.bytes.data() + filled, target.bytes.size() - filled, 0);
         if (got < 0) {
             const int error = errno;
             if (error == EINTR) continue;
-            return unexpected("random source failed: " + std::generic_category().message(error));
+            return std::unexpected("random source failed: " + std::generic_category().message(error));
         }
         filled += static_cast<std::size_t>(got);
     }
@@ -54,10 +54,10 @@ expected<void, std::string> fill(RandomBlock& target) {
 
 }  // namespace
 
-expected<std::string, std::string> generate_nonce() {
+std::expected<std::string, std::string> generate_nonce() {
     RandomBlock& source = block;
     if (source.used == source.bytes.size() || source.generation != fork_generation.load(std::memory_order_relaxed)) {
-        if (auto filled = fill(source); !filled) return unexpected(std::move(filled.error()));
+        if (auto filled = fill(source); !filled) return std::unexpected(std::move(filled.error()));
     }
     const std::span<const std::uint8_t> bytes(source.bytes.data() + source.used, NONCE_BYTES);
     std::string nonce = hex_encode(bytes);

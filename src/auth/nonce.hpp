@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "util/expected.hpp"
+#include <expected>
 
 namespace vemrat {
 
@@ -14,6 +14,6 @@ inline constexpr std::size_t NONCE_BYTES = 16;
 // order drawn. The bytes come from the kernel's generator (getrandom), drawn
 // ahead in per-thread blocks that a fork invalidates. A failing source is a
 // failure with a message.
-expected<std::string, std::string> generate_nonce();
+std::expected<std::string, std::string> generate_nonce();
 
 }  // namespace vemrat

@@ -2,17 +2,17 @@
 
 namespace vemrat {
 
-expected<std::uint64_t, std::string> unix_seconds(std::chrono::system_clock::time_point now) {
+std::expected<std::uint64_t, std::string> unix_seconds(std::chrono::system_clock::time_point now) {
     const auto since_epoch = now.time_since_epoch();
     if (since_epoch < std::chrono::system_clock::duration::zero()) {
-        return unexpected(std::string("system clock is set before the Unix epoch"));
+        return std::unexpected(std::string("system clock is set before the Unix epoch"));
     }
     // Truncation towards zero, which for a non-negative duration is the floor.
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
     return static_cast<std::uint64_t>(seconds.count());
 }
 
-expected<std::uint64_t, std::string> unix_timestamp() {
+std::expected<std::uint64_t, std::string> unix_timestamp() {
     return unix_seconds(std::chrono::system_clock::now());
 }
 

@@ -5,15 +5,15 @@
 #include <cstdint>
 #include <string>
 
-#include "util/expected.hpp"
+#include <expected>
 
 namespace vemrat {
 
 // Whole seconds from the epoch to `now`, the fraction dropped (never rounded).
 // A time before the epoch, by however little, is a failure with a message.
-expected<std::uint64_t, std::string> unix_seconds(std::chrono::system_clock::time_point now);
+std::expected<std::uint64_t, std::string> unix_seconds(std::chrono::system_clock::time_point now);
 
 // unix_seconds of the system's real-time clock.
-expected<std::uint64_t, std::string> unix_timestamp();
+std::expected<std::uint64_t, std::string> unix_timestamp();
 
 }  // namespace vemrat

@@ -46,12 +46,12 @@ private:
 
 }  // namespace
 
-expected<std::string, std::string> read_text_file(const std::string& path) {
+std::expected<std::string, std::string> read_text_file(const std::string& path) {
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return unexpected(os_error(errno));
+    if (fd < 0) return std::unexpected(os_error(errno));
     const FileDescriptor file(fd);
 
     // The size is only a hint (the file may change meanwhile): one spare byte
@@ -70,7 +70,7 @@ expected<std::string, std::string> read_text_file(const std::string& path) {
             if (errno == EINTR) continue;
             const int code = errno;
             OPENSSL_cleanse(text.data(), text.capacity());
-            return unexpected(os_error(code));
+            return std::unexpected(os_error(code));
         }
         if (got == 0) break;
         used += static_cast<std::size_t>(got);
@@ -80,7 +80,7 @@ expected<std::string, std::string> read_text_file(const std::string& path) {
     if (!is_valid_utf8(text)) {
         // The caller wipes the text it gets; one it never gets is wiped here (it may hold keys).
         OPENSSL_cleanse(text.data(), text.capacity());
-        return unexpected(std::string("stream did not contain valid UTF-8"));
+        return std::unexpected(std::string("stream did not contain valid UTF-8"));
     }
     return text;
 }

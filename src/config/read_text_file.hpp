@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "util/expected.hpp"
+#include <expected>
 
 namespace vemrat {
 
@@ -12,6 +12,6 @@ namespace vemrat {
 // the system's description of an OS error followed by " (os error N)", for
 // example "No such file or directory (os error 2)"; or "stream did not contain
 // valid UTF-8". A directory fails on reading with EISDIR.
-expected<std::string, std::string> read_text_file(const std::string& path);
+std::expected<std::string, std::string> read_text_file(const std::string& path);
 
 }  // namespace vemrat
