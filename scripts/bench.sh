@@ -4,7 +4,5 @@
 set -euo pipefail
 source "$(dirname "$0")/lib/env.sh"
 cd "$ROOT"
-ensure_system_packages libssl-dev build-essential
-ensure_venv
-build_module
+prepare_module
 exec "$PY" bench/run.py "$@"

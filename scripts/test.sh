@@ -9,9 +9,7 @@ cd "$ROOT"
 quick=0
 if [ "${1:-}" = --quick ]; then quick=1; shift; fi
 
-ensure_system_packages libssl-dev build-essential chromium chromium-driver
-ensure_venv
-build_module
+prepare_module chromium chromium-driver faketime
 build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
 
 log "pytest"

@@ -67,6 +67,14 @@ build_module() {
         -Ccmake.define.VEMRAT_PAY_WERROR=$werror "$ROOT"
 }
 
+# What every command needs before it can import the module: the compiler and OpenSSL's
+# headers (plus any further system packages named), the venv, and the built module.
+prepare_module() {
+    ensure_system_packages libssl-dev build-essential "$@"
+    ensure_venv
+    build_module
+}
+
 # Configures (once) and builds a CMake tree under build/: build_cmake NAME [cmake options...]
 build_cmake() {
     local name=$1; shift
