@@ -30,9 +30,7 @@ Result<void> module_add(PyObject* module, const char* name, PyObject* value) {
     Ref names = Ref::steal(PyObject_GetAttrString(module, "__all__"));
     if (!names) {
         PythonError error = take_exception();
-        if (!error.is_exactly(PyExc_AttributeError) && !PyErr_GivenExceptionMatches(error.type(), PyExc_AttributeError)) {
-            return fail(std::move(error));
-        }
+        if (!PyErr_GivenExceptionMatches(error.type(), PyExc_AttributeError)) return fail(std::move(error));
         names = Ref::steal(PyList_New(0));
         if (!names) return fail_with_pending();
         if (PyObject_SetAttrString(module, "__all__", names.get()) != 0) return fail_with_pending();
