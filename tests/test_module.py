@@ -137,7 +137,7 @@ def test_classes_cannot_be_subclassed(cls):
         type("Sub", (cls,), {})
 
 
-def test_records_getset_descriptors_are_read_only():
+def test_record_attributes_are_registered_in_order_with_empty_docs():
     expected = {
         PaymentResult: ["order_id", "pay_url"],
         OrderStatus: [
