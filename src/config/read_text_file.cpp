@@ -4,11 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <openssl/crypto.h>
-
 #include <cerrno>
 #include <cstring>
 
+#include "config/secret_text.hpp"
 #include "service/utf8.hpp"
 
 namespace vemrat {
@@ -44,9 +43,19 @@ private:
     int fd_;
 };
 
+// Grows the buffer without leaving the old one, which may hold keys, unwiped.
+void grow(std::string& text) {
+    std::string larger(text.size() * 2 + 4096, '\0');
+    larger.replace(0, text.size(), text);
+    wipe(text);
+    text.swap(larger);
+}
+
 }  // namespace
 
 std::expected<std::string, std::string> read_text_file(const std::string& path) {
+    // The system call would see only the part before a NUL byte: another file.
+    if (path.find('\0') != std::string::npos) return std::unexpected(std::string("file name contained a NUL byte"));
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -64,12 +73,12 @@ std::expected<std::string, std::string> read_text_file(const std::string& path) 
     std::string text(hint + 1, '\0');
     std::size_t used = 0;
     for (;;) {
-        if (used == text.size()) text.resize(text.size() * 2 + 4096);
+        if (used == text.size()) grow(text);
         const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
         if (got < 0) {
             if (errno == EINTR) continue;
             const int code = errno;
-            OPENSSL_cleanse(text.data(), text.capacity());
+            wipe(text);
             return std::unexpected(os_error(code));
         }
         if (got == 0) break;
@@ -79,7 +88,7 @@ std::expected<std::string, std::string> read_text_file(const std::string& path) 
 
     if (!is_valid_utf8(text)) {
         // The caller wipes the text it gets; one it never gets is wiped here (it may hold keys).
-        OPENSSL_cleanse(text.data(), text.capacity());
+        wipe(text);
         return std::unexpected(std::string("stream did not contain valid UTF-8"));
     }
     return text;

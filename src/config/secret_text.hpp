@@ -8,6 +8,21 @@
 
 namespace vemrat {
 
+// Overwrites every byte a text owns, up to its capacity, where the compiler cannot drop it.
+inline void wipe(std::string& text) noexcept { OPENSSL_cleanse(text.data(), text.capacity()); }
+
+// Wipes a text that held key material when the scope ends, on every path.
+class WipeOnExit {
+public:
+    explicit WipeOnExit(std::string& text) noexcept : text_(text) {}
+    WipeOnExit(const WipeOnExit&) = delete;
+    WipeOnExit& operator=(const WipeOnExit&) = delete;
+    ~WipeOnExit() { wipe(text_); }
+
+private:
+    std::string& text_;
+};
+
 class SecretText {
 public:
     SecretText() = default;
@@ -30,7 +45,7 @@ public:
 
 private:
     void wipe() noexcept {
-        OPENSSL_cleanse(text_.data(), text_.capacity());
+        vemrat::wipe(text_);
         text_.clear();
     }
     std::string text_;

@@ -10,7 +10,6 @@
 #include "service/answer.hpp"
 #include "service/percent_encode.hpp"
 
-#include <openssl/crypto.h>
 
 #include <optional>
 
@@ -56,18 +55,8 @@ Result<Order> convert(const Arguments<6>& bound) {
     return Order{*amount, *currency, *recipient_account, *notify_url, pay_mode, return_url};
 }
 
-// The form body holds the sponsor key: it is wiped before it is freed, and reserved whole up
-// front so that no reallocation leaves an unwiped copy behind.
-class WipedBody {
-public:
-    WipedBody() = default;
-    WipedBody(const WipedBody&) = delete;
-    WipedBody& operator=(const WipedBody&) = delete;
-    ~WipedBody() { OPENSSL_cleanse(text.data(), text.capacity()); }
-
-    std::string text;
-};
-
+// The body holds the sponsor key: its capacity is reserved whole up front so that no
+// reallocation leaves an unwiped copy behind, and the caller wipes it.
 void form_body(std::string& body, const ClientFields& keys, const Freshness& freshness, const Order& order) {
     const std::string amount = amount_text(order.amount);
     // 192 covers the field names, the timestamp and the nonce; an encoded byte takes at most 3.
@@ -106,11 +95,12 @@ Result<Ref> run(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
     if (!order) return fail(std::move(order.error()));
 
     const Freshness freshness = take_freshness();
-    WipedBody body;
-    form_body(body.text, (*client)->fields, freshness, *order);
+    std::string body;
+    const WipeOnExit wiped(body);
+    form_body(body, (*client)->fields, freshness, *order);
     const std::string url = base_url().append("/alipayment/sponsor/pay/");
 
-    auto answer = http_exchange(url, "POST", body.text);
+    auto answer = http_exchange(url, "POST", body);
     if (!answer) return fail(std::move(answer.error()));
     auto envelope = decode_answer(*answer);
     if (!envelope) return fail(std::move(envelope.error()));

@@ -97,6 +97,8 @@ TEST_CASE(read_text_file_failures) {
         {"encoded surrogate", dir.file("surrogate", "\xed\xa0\x80"), "stream did not contain valid UTF-8"},
         {"overlong", dir.file("overlong", "\xc0\xaf"), "stream did not contain valid UTF-8"},
         {"UTF-16 with its byte-order mark", dir.file("utf16", "\xff\xfeK\0=\0"s), "stream did not contain valid UTF-8"},
+        // Cut at the NUL the path would name the existing file: it must not be read.
+        {"NUL byte in the path", dir.file("keys.py", "K = 'v'\n") + "\0/other"s, "file name contained a NUL byte"},
     };
     for (const Row& row : rows) {
         ROW(row.name);
