@@ -15,9 +15,12 @@ Result<std::uint16_t> status_of(PyObject* code) {
     return static_cast<std::uint16_t>(static_cast<unsigned long>(value) & 0xffffu);
 }
 
-// The bytes of what read() returned: a bytes object, or any sequence of integers 0-255.
-Result<std::string> body_bytes(PyObject* data) {
-    if (PyBytes_Check(data)) return std::string(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+// The text of what read() returned: a bytes object, or any sequence of integers 0-255,
+// decoded as UTF-8 with replacement.
+Result<std::string> body_text(PyObject* data) {
+    if (PyBytes_Check(data)) {
+        return decode_utf8_lossy({PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data))});
+    }
     if (PyUnicode_Check(data)) return fail(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (!PySequence_Check(data)) return std::unexpected(conversion_error(data, "Sequence"));
     const Py_ssize_t size = PySequence_Size(data);
@@ -35,17 +38,16 @@ Result<std::string> body_bytes(PyObject* data) {
         }
         bytes.push_back(static_cast<char>(value));
     }
-    return bytes;
+    return decode_utf8_lossy(bytes);
 }
 
 Result<std::string> read_body(PyObject* source) {
-    PyObject* receiver = source;
-    Ref data = Ref::steal(PyObject_VectorcallMethod(VEMRAT_NAME("read"), &receiver,
+    // The slot before the receiver is the callee's to use (PY_VECTORCALL_ARGUMENTS_OFFSET).
+    PyObject* args[] = {nullptr, source};
+    Ref data = Ref::steal(PyObject_VectorcallMethod(VEMRAT_NAME("read"), args + 1,
                                                     1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     if (!data) return fail_with_pending();
-    auto bytes = body_bytes(data.get());
-    if (!bytes) return fail(std::move(bytes.error()));
-    return decode_utf8_lossy(*bytes);
+    return body_text(data.get());
 }
 
 Result<HttpAnswer> answer_of_response(PyObject* response) {
