@@ -50,16 +50,21 @@ Result<std::string> read_body(PyObject* source) {
     return body_text(data.get());
 }
 
+// The answer of a status code object and of the object whose read() gives the body.
+Result<HttpAnswer> answer_of(PyObject* code, PyObject* source) {
+    auto status = status_of(code);
+    if (!status) return fail(std::move(status.error()));
+    auto body = read_body(source);
+    if (!body) return fail(std::move(body.error()));
+    return HttpAnswer{*status, std::move(*body)};
+}
+
 Result<HttpAnswer> answer_of_response(PyObject* response) {
     auto getcode = get_attribute(response, VEMRAT_NAME("getcode"));
     if (!getcode) return fail(std::move(getcode.error()));
     Ref code = Ref::steal(PyObject_CallNoArgs(getcode->get()));
     if (!code) return fail_with_pending();
-    auto status = status_of(code.get());
-    if (!status) return fail(std::move(status.error()));
-    auto body = read_body(response);
-    if (!body) return fail(std::move(body.error()));
-    return HttpAnswer{*status, std::move(*body)};
+    return answer_of(code.get(), response);
 }
 
 // After urlopen raised: an HTTPError becomes an answer, anything else is the failure.
@@ -73,11 +78,7 @@ Result<HttpAnswer> answer_of_failure(PythonError raised) {
     if (!PyErr_GivenExceptionMatches(exception, http_error->get())) return fail(std::move(raised));
     auto code = get_attribute(exception, VEMRAT_NAME("code"));
     if (!code) return fail(std::move(code.error()));
-    auto status = status_of(code->get());
-    if (!status) return fail(std::move(status.error()));
-    auto body = read_body(exception);
-    if (!body) return fail(std::move(body.error()));
-    return HttpAnswer{*status, std::move(*body)};
+    return answer_of(code->get(), exception);
 }
 
 }  // namespace
