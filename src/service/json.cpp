@@ -515,32 +515,18 @@ value:
             goto value;
         }
         case 't':
-            if (end - p >= 4 && std::memcmp(p, "true", 4) == 0) {
-                VEMRAT_JSON_NODE(node);
-                set(node, Kind::Bool, 0, 1);
-                p += 4;
-                goto after_value;
-            }
-            literal_fault(p, begin, end, "true", f);
-            goto failed;
         case 'f':
-            if (end - p >= 5 && std::memcmp(p, "false", 5) == 0) {
+        case 'n': {
+            const std::string_view word = *p == 't' ? "true" : *p == 'f' ? "false" : "null";
+            if (static_cast<std::size_t>(end - p) >= word.size() && std::memcmp(p, word.data(), word.size()) == 0) {
                 VEMRAT_JSON_NODE(node);
-                set(node, Kind::Bool, 0, 0);
-                p += 5;
+                set(node, *p == 'n' ? Kind::Null : Kind::Bool, 0, *p == 't' ? 1 : 0);
+                p += word.size();
                 goto after_value;
             }
-            literal_fault(p, begin, end, "false", f);
+            literal_fault(p, begin, end, word, f);
             goto failed;
-        case 'n':
-            if (end - p >= 4 && std::memcmp(p, "null", 4) == 0) {
-                VEMRAT_JSON_NODE(node);
-                set(node, Kind::Null, 0, 0);
-                p += 4;
-                goto after_value;
-            }
-            literal_fault(p, begin, end, "null", f);
-            goto failed;
+        }
         case '-':
         case '0':
         case '1':
