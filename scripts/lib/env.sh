@@ -18,14 +18,15 @@ find_python313() {
         if is_python313 "$candidate"; then printf '%s\n' "$candidate"; return 0; fi
     done
     log "no Python 3.13 found; installing Debian's"
-    apt_install python3.13 python3.13-venv python3.13-dev >&2
+    ensure_system_packages python3.13 python3.13-venv python3.13-dev >&2
     is_python313 /usr/bin/python3.13 && { echo /usr/bin/python3.13; return 0; }
     echo "error: could not find or install Python 3.13" >&2
     return 1
 }
 
 APT_UPDATED=0
-apt_install() {
+# Installs the Debian packages named that are not installed yet.
+ensure_system_packages() {
     local missing=() package
     for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -34,10 +35,6 @@ apt_install() {
     log "installing system packages: ${missing[*]}"
     if [ "$APT_UPDATED" = 0 ]; then apt-get update -qq; APT_UPDATED=1; fi
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
-
-ensure_system_packages() {
-    apt_install "$@"
 }
 
 # The venv and the Python packages of requirements-dev.txt (reinstalled when that file changes).
