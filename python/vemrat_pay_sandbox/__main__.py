@@ -10,6 +10,7 @@ import signal
 import sys
 
 from .sandbox import Sandbox
+from .server import DEFAULT_MAX_CONNECTIONS
 from .service import DEFAULT_ORDER_TTL, DEFAULT_TIMESTAMP_WINDOW
 
 
@@ -37,12 +38,14 @@ def main(argv: list[str] | None = None) -> int:
                         help="accepted clock difference in seconds, either way")
     parser.add_argument("--order-ttl", type=float, default=DEFAULT_ORDER_TTL,
                         help="seconds until a pending order expires")
+    parser.add_argument("--max-connections", type=int, default=DEFAULT_MAX_CONNECTIONS,
+                        help="connections served at once; more wait their turn")
     parser.add_argument("--log", action="store_true", help="log every request to stderr")
     args = parser.parse_args(argv)
 
     sandbox = Sandbox(dict(args.merchant), args.db, host=args.host, port=args.port,
                       timestamp_window=args.timestamp_window, order_ttl=args.order_ttl,
-                      log=args.log)
+                      log=args.log, max_connections=args.max_connections)
     signal.signal(signal.SIGTERM, _interrupt)
     print(sandbox.base_url, flush=True)
     try:

@@ -14,6 +14,7 @@ import urllib.request
 from dataclasses import dataclass
 
 from .signing import sign_callback
+from .urls import ascii_url
 
 SIGNATURE_HEADER = "X-Vemrat-Signature"
 DEFAULT_TIMEOUT = 5.0
@@ -49,7 +50,7 @@ class Delivery:
 def deliver(url: str, body: str, signature: str, timeout: float = DEFAULT_TIMEOUT) -> Delivery:
     """POST the callback once; never raises for a receiver that is down or answers badly."""
     request = urllib.request.Request(
-        url, data=body.encode("utf-8"), method="POST",
+        ascii_url(url), data=body.encode("utf-8"), method="POST",
         headers={"Content-Type": "application/json", SIGNATURE_HEADER: signature})
     try:
         with urllib.request.urlopen(request, timeout=timeout) as response:

@@ -17,7 +17,8 @@ from dataclasses import dataclass
 from decimal import Decimal
 from typing import Mapping
 
-from .signing import sign_order_status, signatures_match
+from .signing import sign_order_status, secrets_match
+from .urls import CONTROL_CHARACTER, ascii_url
 
 PAYMENT_FIELDS = ("community_key", "sponsor_key", "timestamp", "nonce", "amount", "currency",
                   "recipient_account", "user_notify_url", "pay_mode")
@@ -104,6 +105,9 @@ def normalise_amount(text: str) -> str:
 
 
 def check_http_url(name: str, text: str) -> str:
+    """`text` if it is an absolute http(s) URL that converts to ASCII, else Rejected(400)."""
+    if CONTROL_CHARACTER.search(text):
+        raise Rejected(400, f"invalid {name}: must not contain control characters")
     try:
         parts = urllib.parse.urlsplit(text)
         parts.port  # raises on a malformed port
@@ -111,6 +115,10 @@ def check_http_url(name: str, text: str) -> str:
         parts = None
     if parts is None or parts.scheme not in ("http", "https") or not parts.hostname:
         raise Rejected(400, f"invalid {name}: must be an absolute http(s) URL")
+    try:
+        ascii_url(text)
+    except UnicodeError:
+        raise Rejected(400, f"invalid {name}: its host name cannot be converted to ASCII") from None
     return text
 
 
@@ -144,7 +152,7 @@ def check_payment(body: str, merchants: Mapping[str, str], now: float,
     community_key = fields["community_key"]
     if community_key not in merchants:
         raise Rejected(401, "unknown community key")
-    if fields["sponsor_key"] != merchants[community_key]:
+    if not secrets_match(merchants[community_key], fields["sponsor_key"]):
         raise Rejected(401, "wrong sponsor key")
     timestamp = check_timestamp(fields["timestamp"], now, window)
     nonce = check_nonce_format(fields["nonce"])
@@ -179,7 +187,7 @@ def check_status_query(query: str, merchants: Mapping[str, str], now: float,
         raise Rejected(401, "invalid signature: must be 64 lower-case hexadecimal characters")
     expected = sign_order_status(merchants[community_key], community_key, fields["timestamp"],
                                  nonce, fields["order_id"])
-    if not signatures_match(expected, fields["signature"]):
+    if not secrets_match(expected, fields["signature"]):
         raise Rejected(401, "invalid signature")
     timestamp = check_timestamp(fields["timestamp"], now, window)
     return StatusQuery(community_key, timestamp, nonce, fields["signature"], fields["order_id"])

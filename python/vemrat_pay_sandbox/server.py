@@ -15,17 +15,28 @@ from __future__ import annotations
 
 import json
 import re
+import socket
+import sys
+import threading
+import traceback
 import urllib.parse
+from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from . import pages
 from .protocol import Rejected
 from .service import Service
 from .states import Conflict
+from .urls import ascii_url
 
 PAY_PATH = "/alipayment/sponsor/pay/"
 ORDER_STATUS_PATH = "/alipayment/sponsor/order-status/"
 MAX_BODY = 1 << 20
+DEFAULT_MAX_CONNECTIONS = 64
+# How long a connection may stay silent before the server closes it and frees its slot.
+DEFAULT_IDLE_TIMEOUT = 30.0
+
+_HEADER_VALUE = re.compile(r"[\x20-\x7e]*")
 
 _PAGE = re.compile(r"/pay/(?P<order_id>[^/]+)")
 _PAGE_ACTION = re.compile(r"/pay/(?P<order_id>[^/]+)/(?P<action>pay|fail)")
@@ -34,18 +45,64 @@ _CONTROL_ACTION = re.compile(r"/sandbox/orders/(?P<order_id>[^/]+)/(?P<action>[^
 
 
 class SandboxHTTPServer(ThreadingHTTPServer):
+    """Serves at most `max_connections` connections at once, each on its own thread.
+
+    Further connections wait, accepted or in the listen backlog, until one of those
+    served closes; `waiting` counts the accepted ones.
+    """
+
     daemon_threads = True
     request_queue_size = 64
 
-    def __init__(self, address: tuple[str, int], service: Service, *, log: bool = False) -> None:
+    def __init__(self, address: tuple[str, int], service: Service, *, log: bool = False,
+                 max_connections: int = DEFAULT_MAX_CONNECTIONS,
+                 idle_timeout: float = DEFAULT_IDLE_TIMEOUT) -> None:
+        self._slots = threading.BoundedSemaphore(max_connections)
+        self._closing = threading.Event()
+        self.waiting = 0
+        self.idle_timeout = idle_timeout
         super().__init__(address, SandboxHandler)
         self.service = service
         self.log = log
+
+    def process_request(self, request: socket.socket,  # type: ignore[override]
+                        client_address: tuple[str, int]) -> None:
+        # Runs on the accepting thread, so while every slot is taken nothing more is accepted.
+        self.waiting += 1
+        try:
+            while not self._slots.acquire(timeout=0.05):
+                if self._closing.is_set():
+                    self.shutdown_request(request)
+                    return
+        finally:
+            self.waiting -= 1
+        try:
+            super().process_request(request, client_address)
+        except BaseException:
+            self._slots.release()
+            raise
+
+    def process_request_thread(self, request: socket.socket,  # type: ignore[override]
+                               client_address: tuple[str, int]) -> None:
+        try:
+            super().process_request_thread(request, client_address)
+        finally:
+            self._slots.release()
+
+    def shutdown(self) -> None:
+        self._closing.set()
+        super().shutdown()
 
 
 class SandboxHandler(BaseHTTPRequestHandler):
     server: SandboxHTTPServer
     server_version = "VemratSandbox/0.1"
+    # Answers to unreadable request lines get a status line too (HTTP/0.9 had none).
+    default_request_version = "HTTP/1.0"
+
+    def setup(self) -> None:
+        self.timeout = self.server.idle_timeout
+        super().setup()
 
     def log_message(self, format: str, *args: object) -> None:
         if self.server.log:
@@ -55,11 +112,14 @@ class SandboxHandler(BaseHTTPRequestHandler):
 
     def _send(self, status: int, content_type: str, payload: bytes,
               headers: dict[str, str] | None = None) -> None:
+        fields = {"Content-Type": content_type, "Content-Length": str(len(payload)),
+                  "Cache-Control": "no-store", **(headers or {})}
+        for name, value in fields.items():
+            if not _HEADER_VALUE.fullmatch(value):
+                raise ValueError(f"refusing to send header {name} with a value outside "
+                                 f"printable ASCII: {value!r}")
         self.send_response(status)
-        self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(payload)))
-        self.send_header("Cache-Control", "no-store")
-        for name, value in (headers or {}).items():
+        for name, value in fields.items():
             self.send_header(name, value)
         self.end_headers()
         if self.command != "HEAD":
@@ -97,7 +157,24 @@ class SandboxHandler(BaseHTTPRequestHandler):
     def do_POST(self) -> None:
         self._dispatch("POST")
 
+    def send_error(self, code: int, message: str | None = None, explain: str | None = None) -> None:
+        # Requests the parser refuses are answered like every other refusal.
+        self.close_connection = True
+        self._detail(code, message or HTTPStatus(code).phrase)
+
     def _dispatch(self, method: str) -> None:
+        try:
+            self._route(method)
+        except Exception as error:
+            # A fault of the sandbox itself: say so rather than drop the connection.
+            traceback.print_exc(file=sys.stderr)
+            self.close_connection = True
+            try:
+                self._detail(500, f"internal error: {type(error).__name__}: {error}")
+            except OSError:
+                pass  # the connection itself failed
+
+    def _route(self, method: str) -> None:
         url = urllib.parse.urlsplit(self.path)
         path = url.path
         try:
@@ -156,7 +233,8 @@ class SandboxHandler(BaseHTTPRequestHandler):
             self._html(409, pages.message_page("Order not payable", conflict.detail))
             return
         if order["return_url"]:
-            self._send(303, "text/plain; charset=utf-8", b"", {"Location": order["return_url"]})
+            self._send(303, "text/plain; charset=utf-8", b"",
+                       {"Location": ascii_url(order["return_url"])})
         else:
             self._html(200, pages.result_page(order))
 
@@ -192,4 +270,8 @@ class SandboxHandler(BaseHTTPRequestHandler):
             raise Rejected(400, "request body is not JSON") from None
         if not isinstance(options, dict):
             raise Rejected(400, "request body must be a JSON object")
+        try:
+            json.dumps(options, ensure_ascii=False).encode("utf-8")
+        except UnicodeEncodeError:
+            raise Rejected(400, "request body is not text: it escapes a lone surrogate") from None
         return options

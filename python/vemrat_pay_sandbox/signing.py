@@ -19,8 +19,8 @@ def sign(key: str | bytes, message: str | bytes) -> str:
     return hmac.new(_as_bytes(key), _as_bytes(message), hashlib.sha256).hexdigest()
 
 
-def signatures_match(expected: str, given: str) -> bool:
-    """Exact, case-sensitive, constant-time comparison of two signature texts."""
+def secrets_match(expected: str, given: str) -> bool:
+    """Exact, case-sensitive comparison of two secret texts (keys, signatures) in constant time."""
     return hmac.compare_digest(expected.encode("utf-8"), given.encode("utf-8"))
 
 
