@@ -2,6 +2,7 @@
 
 import importlib
 import inspect
+import subprocess
 import sys
 import types
 import weakref
@@ -170,3 +171,60 @@ def test_record_getters_and_repr_refuse_a_foreign_receiver(cls):
                 value.__get__(client, Client)
     with pytest.raises(TypeError):
         cls.__repr__(client)
+
+
+# --- The classes are immutable, like the interpreter's own built-in types -----------------------
+
+CLASS_ATTRIBUTES = [
+    # (class, attribute name); each is set to a replacement, then deleted
+    (Client, "__new__"),
+    (Client, "verify_callback"),
+    (Client, "create_payment"),
+    (Client, "__repr__"),
+    (Client, "__doc__"),
+    (Client, "extra"),
+    (PaymentResult, "__new__"),
+    (PaymentResult, "order_id"),
+    (OrderStatus, "__repr__"),
+    (OrderStatus, "pay_status"),
+]
+
+
+@pytest.mark.parametrize("cls, name", CLASS_ATTRIBUTES, ids=[f"{c.__name__}.{n}" for c, n in CLASS_ATTRIBUTES])
+def test_class_attributes_cannot_be_set_or_deleted(cls, name):
+    before = dict(vars(cls))
+    with pytest.raises(TypeError, match="immutable type"):
+        setattr(cls, name, staticmethod(lambda *args, **kwargs: None))
+    with pytest.raises(TypeError, match="immutable type"):
+        delattr(cls, name)
+    assert dict(vars(cls)) == before
+
+
+# Before the classes were immutable, a replaced __new__ made instances whose C++ fields were never
+# constructed, and freeing one crashed the interpreter; the child shows the process survives.
+REPLACED_CONSTRUCTOR = """
+import vemrat_pay
+try:
+    vemrat_pay.Client.__new__ = staticmethod(lambda cls, *a, **k: object.__new__(cls))
+except TypeError as error:
+    print(type(error).__name__)
+c = vemrat_pay.Client("ck", "sk")
+del c
+print("freed")
+"""
+
+
+def test_a_replaced_constructor_cannot_make_an_unconstructed_instance():
+    completed = subprocess.run([sys.executable, "-c", REPLACED_CONSTRUCTOR], capture_output=True, text=True,
+                               timeout=60)
+    assert (completed.returncode, completed.stdout) == (0, "TypeError\nfreed\n"), completed.stderr
+
+
+@pytest.mark.parametrize("cls", CLASSES)
+def test_no_other_constructor_makes_an_instance(cls):
+    with pytest.raises(TypeError, match=r"is not safe, use"):
+        object.__new__(cls)
+    for other in CLASSES:
+        if other is not cls:
+            with pytest.raises(TypeError, match="is not a subtype of"):
+                other.__new__(cls)

@@ -45,7 +45,7 @@ PyType_Spec spec = {
     .name = "builtins.Client",
     .basicsize = sizeof(ClientObject),
     .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     .slots = slots,
 };
 

@@ -69,7 +69,7 @@ PyType_Spec spec = {
     .name = "builtins.OrderStatus",
     .basicsize = sizeof(Object),
     .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     .slots = slots,
 };
 
