@@ -12,6 +12,7 @@ import http.server
 import importlib.util
 import json
 import os
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -562,6 +563,45 @@ def test_failures_reading_setting_or_flag_fall_back(places, flag, setup):
     assert_loaded(run_child(DISCARDED_CHILD.format(setup=setup), cwd=places.cwd, env=env), *KEYS_OF["cwd"])
 
 
+# Exceptions that are not an Exception (an interrupt, an exit) are not the lookup's to swallow:
+# they reach the caller as the same object, and no client is built from another directory's keys.
+INTERRUPTED_LOOKUPS = {
+    "reading WORKING_SPACE": (
+        "class Settings:\n"
+        "    @property\n"
+        "    def WORKING_SPACE(self):\n"
+        "        raise sentinel\n"
+        "sys.modules['django.conf'] = types.SimpleNamespace(settings=Settings())"
+    ),
+    "reading IS_LAN": (
+        "class Environ(dict):\n"
+        "    def __getitem__(self, key):\n"
+        "        raise sentinel\n"
+        "os.environ = Environ()"
+    ),
+}
+
+INTERRUPTED_CHILD = """
+import types
+sentinel = {exception}("sentinel")
+{setup}
+try:
+    vemrat_pay.Client()
+    result = {{"type": None}}
+except BaseException as error:
+    result = describe(error)
+    result["same"] = error is sentinel
+report(result)
+"""
+
+
+@pytest.mark.parametrize("exception", ["KeyboardInterrupt", "SystemExit", "GeneratorExit"])
+@pytest.mark.parametrize("setup", INTERRUPTED_LOOKUPS.values(), ids=INTERRUPTED_LOOKUPS.keys())
+def test_interrupts_while_looking_up_the_directory_pass_unchanged(places, exception, setup):
+    result = run_child(INTERRUPTED_CHILD.format(exception=exception, setup=setup), cwd=places.cwd)
+    assert (result["type"], result.get("same")) == (exception, True), result
+
+
 # --- Reading the key file (a django.conf stand-in names the directory) -----------------------
 
 
@@ -611,6 +651,76 @@ def test_key_file_failures(working_space, content, message):
         assert caught.value.__cause__ is None
         assert caught.value.__context__ is None
         assert "secret" not in str(caught.value)
+
+
+# Anything but a regular file is refused before it is read: opening a FIFO would wait for a writer
+# with the interpreter lock held, and a device such as /dev/zero never ends. A child process bounds
+# the damage of a regression: its timeout ends a hang, and its address-space limit an endless read
+# (except under AddressSanitizer, which reserves more address space than any such limit).
+SPECIAL_FILES = [
+    # (id, makes the file at the path, reason)
+    ("a FIFO", os.mkfifo, "it is a named pipe (FIFO), not a regular file"),
+    ("a link to /dev/zero", lambda path: os.symlink("/dev/zero", path), "it is a character device, not a regular file"),
+    ("a link to /dev/urandom", lambda path: os.symlink("/dev/urandom", path),
+     "it is a character device, not a regular file"),
+]
+
+SPACE_CHILD = """
+import resource, types
+if not os.environ.get("VEMRAT_PAY_SANITIZED"):
+    resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+{setup}
+sys.modules["django.conf"] = types.SimpleNamespace(settings=types.SimpleNamespace(WORKING_SPACE={space!r}))
+try:
+    vemrat_pay.Client()
+    result = {{"type": None}}
+except BaseException as error:
+    result = describe(error)
+result.update({extra})
+report(result)
+"""
+
+
+@pytest.mark.parametrize("make, reason", [r[1:] for r in SPECIAL_FILES], ids=[r[0] for r in SPECIAL_FILES])
+def test_only_a_regular_file_is_read(tmp_path, make, reason):
+    make(str(tmp_path / "auth_key.py"))
+    result = run_child(SPACE_CHILD.format(setup="", space=str(tmp_path), extra="{}"), cwd=tmp_path)
+    assert_module_error(result, CANNOT_READ.format(f"{tmp_path}/auth_key.py", reason))
+
+
+@pytest.fixture(scope="session")
+def latin1_locale(tmp_path_factory):
+    """A locale whose encoding is ISO-8859-1 and whose system messages are not all ASCII:
+    (the LOCPATH directory, the locale's name)."""
+    localedef = shutil.which("localedef")
+    if localedef is None:
+        pytest.skip("localedef is not installed")
+    directory = tmp_path_factory.mktemp("locales")
+    name = "pt_BR.ISO-8859-1"
+    completed = subprocess.run([localedef, "-i", "pt_BR", "-f", "ISO-8859-1", str(directory / name)],
+                               capture_output=True, text=True)
+    if completed.returncode != 0:
+        pytest.skip(f"cannot build the locale {name}: {completed.stderr.strip()}")
+    return str(directory), name
+
+
+# The system's text comes in the locale's encoding; the message is always valid text. The oracle is
+# the interpreter's own os.strerror under the same locale.
+LOCALE_SETUP = "import errno, locale\nlocale.setlocale(locale.LC_ALL, {name!r})"
+LOCALE_TEXT = '{{"os_text": f"{{os.strerror(errno.{code})}} (os error {{errno.{code}}})"}}'
+
+
+@pytest.mark.parametrize("make, code", [(None, "ENOENT"), (make_directory, "EISDIR")], ids=["missing", "a directory"])
+def test_the_system_text_of_a_latin1_locale_becomes_valid_text(tmp_path, latin1_locale, make, code):
+    locales, name = latin1_locale
+    if make is not None:
+        make(str(tmp_path))
+    body = SPACE_CHILD.format(setup=LOCALE_SETUP.format(name=name), space=str(tmp_path),
+                              extra=LOCALE_TEXT.format(code=code))
+    result = run_child(body, cwd=tmp_path, env={"LOCPATH": locales})
+    os_text = result.pop("os_text")
+    assert not os_text.isascii(), f"the locale gives an ASCII text, which shows nothing: {os_text!r}"
+    assert_module_error(result, CANNOT_READ.format(f"{tmp_path}/auth_key.py", os_text))
 
 
 KEY_FILES = [

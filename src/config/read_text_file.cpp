@@ -1,6 +1,8 @@
 #include "config/read_text_file.hpp"
 
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,10 +21,29 @@ namespace {
 [[maybe_unused]] const char* strerror_text(const char* text, const char*) { return text; }
 [[maybe_unused]] const char* strerror_text(int result, const char* buffer) { return result == 0 ? buffer : nullptr; }
 
+// `text` from the locale's character set (that of LC_CTYPE, in which the C library writes its
+// messages) to UTF-8; bytes that do not convert become U+FFFD.
+std::string locale_text_as_utf8(std::string_view text) {
+    if (is_valid_utf8(text)) return std::string(text);
+    const iconv_t converter = iconv_open("UTF-8", nl_langinfo(CODESET));
+    if (converter == reinterpret_cast<iconv_t>(-1)) return decode_utf8_lossy(text);
+    std::string converted(4 * text.size(), '\0');
+    char* in = const_cast<char*>(text.data());
+    std::size_t in_left = text.size();
+    char* out = converted.data();
+    std::size_t out_left = converted.size();
+    const bool complete = iconv(converter, &in, &in_left, &out, &out_left) != static_cast<std::size_t>(-1) &&
+                          iconv(converter, nullptr, nullptr, &out, &out_left) != static_cast<std::size_t>(-1);
+    iconv_close(converter);
+    converted.resize(converted.size() - out_left);
+    if (!complete || !is_valid_utf8(converted)) return decode_utf8_lossy(text);
+    return converted;
+}
+
 std::string os_error(int code) {
     char buffer[256] = {};
     const char* text = strerror_text(strerror_r(code, buffer, sizeof buffer), buffer);
-    std::string message = text != nullptr ? text : "Unknown error " + std::to_string(code);
+    std::string message = text != nullptr ? locale_text_as_utf8(text) : "Unknown error " + std::to_string(code);
     message += " (os error ";
     message += std::to_string(code);
     message += ')';
@@ -43,6 +64,16 @@ private:
     int fd_;
 };
 
+// What a file that is not a regular one is, for the reason of refusing it.
+std::string not_a_regular_file(mode_t mode) {
+    const char* kind = S_ISFIFO(mode)   ? "a named pipe (FIFO)"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : "a special file";
+    return std::string("it is ") + kind + ", not a regular file";
+}
+
 // Grows the buffer without leaving the old one, which may hold keys, unwiped.
 void grow(std::string& text) {
     std::string larger(text.size() * 2 + 4096, '\0');
@@ -56,20 +87,27 @@ void grow(std::string& text) {
 std::expected<std::string, std::string> read_text_file(const std::string& path) {
     // The system call would see only the part before a NUL byte: another file.
     if (path.find('\0') != std::string::npos) return std::unexpected(std::string("file name contained a NUL byte"));
+    // Opening never blocks (a FIFO would wait for a writer), and only a regular file is read: a
+    // pipe or a device such as /dev/zero could block or never end.
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return std::unexpected(os_error(errno));
     const FileDescriptor file(fd);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return std::unexpected(os_error(errno));
+    if (S_ISDIR(info.st_mode)) return std::unexpected(os_error(EISDIR));
+    if (!S_ISREG(info.st_mode)) return std::unexpected(not_a_regular_file(info.st_mode));
+    // Back to blocking reads, the ordinary behaviour for a file (one on a network file system,
+    // say); the flag was only for the open.
+    if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return std::unexpected(os_error(errno));
+    }
 
     // The size is only a hint (the file may change meanwhile): one spare byte
     // lets the end of file show up without growing the buffer.
-    std::size_t hint = 0;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        hint = static_cast<std::size_t>(info.st_size);
-    }
+    const std::size_t hint = static_cast<std::size_t>(info.st_size);
     std::string text(hint + 1, '\0');
     std::size_t used = 0;
     for (;;) {

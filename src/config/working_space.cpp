@@ -18,31 +18,39 @@ Result<std::string> owned_text(PyObject* object) {
     return std::string(*text);
 }
 
-// settings.WORKING_SPACE as text. A failure of the import or of "settings" is the caller's;
-// a failure after that is returned as an empty optional and dropped.
+// An ordinary failure (an Exception) becomes "no value" and is dropped. Anything else, such as
+// KeyboardInterrupt or SystemExit, is passed on: it is not the lookup's to swallow.
+template <class T>
+Result<std::optional<T>> dropping_ordinary_failure(Result<T> result) {
+    if (result) return std::optional<T>(std::move(*result));
+    if (!result.error().is_ordinary()) return fail(std::move(result.error()));
+    return std::optional<T>();
+}
+
+// settings.WORKING_SPACE as text.
+Result<std::string> working_space_setting(PyObject* settings) {
+    auto value = get_attribute(settings, VEMRAT_NAME("WORKING_SPACE"));
+    if (!value) return fail(std::move(value.error()));
+    return owned_text(value->get());
+}
+
+// settings.WORKING_SPACE, if it can be read as text. A failure of the import or of "settings"
+// is the caller's.
 Result<std::optional<std::string>> django_working_space() {
     auto conf = import_module(VEMRAT_NAME("django.conf"));
     if (!conf) return fail(std::move(conf.error()));
     auto settings = get_attribute(conf->get(), VEMRAT_NAME("settings"));
     if (!settings) return fail(std::move(settings.error()));
-    auto value = get_attribute(settings->get(), VEMRAT_NAME("WORKING_SPACE"));
-    if (!value) return std::optional<std::string>();
-    auto text = owned_text(value->get());
-    if (!text) return std::optional<std::string>();
-    return std::optional<std::string>(std::move(*text));
+    return dropping_ordinary_failure(working_space_setting(settings->get()));
 }
 
-// os.environ["IS_LAN"] == "true", compared byte for byte; any failure reading it counts as false.
-bool lan_flag(PyObject* os) {
+// os.environ["IS_LAN"] as text.
+Result<std::string> lan_variable(PyObject* os) {
     auto environ = get_attribute(os, VEMRAT_NAME("environ"));
-    if (!environ) return false;
+    if (!environ) return fail(std::move(environ.error()));
     Ref value = Ref::steal(PyObject_GetItem(environ->get(), VEMRAT_NAME("IS_LAN")));
-    if (!value) {
-        (void)take_exception();
-        return false;
-    }
-    auto text = text_view(value.get());
-    return text && *text == std::string_view("true");
+    if (!value) return fail_with_pending();
+    return owned_text(value.get());
 }
 
 // os.path.dirname(sys.executable)
@@ -86,7 +94,10 @@ Result<std::string> find_working_space() {
 
     auto os = import_module(VEMRAT_NAME("os"));
     if (!os) return fail(std::move(os.error()));
-    if (lan_flag(os->get())) return interpreter_directory();
+    // Exactly "true", byte for byte; a flag that cannot be read counts as false.
+    auto flag = dropping_ordinary_failure(lan_variable(os->get()));
+    if (!flag) return fail(std::move(flag.error()));
+    if (*flag == "true") return interpreter_directory();
     return current_directory();
 }
 

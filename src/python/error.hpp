@@ -35,6 +35,9 @@ public:
     // The class of the exception, borrowed.
     PyObject* type() const noexcept;
     bool is_exactly(PyObject* type) const noexcept { return this->type() == type; }
+    // An Exception, as opposed to KeyboardInterrupt, SystemExit, GeneratorExit and the other
+    // direct subclasses of BaseException.
+    bool is_ordinary() const noexcept { return PyErr_GivenExceptionMatches(type(), PyExc_Exception) != 0; }
     // The text of the exception: the message, or str() of the instance.
     std::string message() const;
     // The instance's __cause__ as a new reference; empty for a deferred error.

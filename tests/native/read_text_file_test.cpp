@@ -37,6 +37,16 @@ public:
         std::ofstream(full, std::ios::binary) << bytes;
         return full;
     }
+    std::string fifo(const std::string& name) const {
+        const std::string full = path_ + "/" + name;
+        if (::mkfifo(full.c_str(), 0600) != 0) std::perror("mkfifo");
+        return full;
+    }
+    std::string link(const std::string& name, const std::string& target) const {
+        const std::string full = path_ + "/" + name;
+        if (::symlink(target.c_str(), full.c_str()) != 0) std::perror("symlink");
+        return full;
+    }
     const std::string& path() const { return path_; }
 
 private:
@@ -97,6 +107,12 @@ TEST_CASE(read_text_file_failures) {
         {"encoded surrogate", dir.file("surrogate", "\xed\xa0\x80"), "stream did not contain valid UTF-8"},
         {"overlong", dir.file("overlong", "\xc0\xaf"), "stream did not contain valid UTF-8"},
         {"UTF-16 with its byte-order mark", dir.file("utf16", "\xff\xfeK\0=\0"s), "stream did not contain valid UTF-8"},
+        // Neither blocks nor reads without end: only a regular file is read.
+        {"a FIFO without a writer", dir.fifo("fifo"), "it is a named pipe (FIFO), not a regular file"},
+        {"a link to /dev/zero", dir.link("zero", "/dev/zero"), "it is a character device, not a regular file"},
+        {"a link to /dev/urandom", dir.link("urandom", "/dev/urandom"), "it is a character device, not a regular file"},
+        {"/dev/null", "/dev/null", "it is a character device, not a regular file"},
+        {"a link to a directory", dir.link("up", ".."), os_error_text(EISDIR)},
         // Cut at the NUL the path would name the existing file: it must not be read.
         {"NUL byte in the path", dir.file("keys.py", "K = 'v'\n") + "\0/other"s, "file name contained a NUL byte"},
     };
