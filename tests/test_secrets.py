@@ -9,6 +9,7 @@ import hashlib
 import hmac
 import io
 import os
+import struct
 import subprocess
 import sys
 import textwrap
@@ -193,3 +194,44 @@ def test_no_key_in_what_an_internal_failure_writes(tmp_path):
     assert completed.returncode == 0, completed.stderr[-3000:]
     assert "internal failure" in completed.stderr
     assert leaks(completed.stdout) == [] and leaks(completed.stderr) == []
+
+
+# --- How the module is linked --------------------------------------------------------------------
+#
+# With lazy binding, the dynamic linker resolves a function at its first call and saves the vector
+# registers, which may hold bytes of the form body just copied, on the caller's stack, where they
+# stay. The module is linked to bind every symbol when it is loaded, with its relocations read-only
+# afterwards. Read from the ELF file itself.
+
+PT_DYNAMIC, PT_GNU_RELRO = 2, 0x6474E552
+DT_NULL, DT_FLAGS, DT_FLAGS_1 = 0, 30, 0x6FFFFFFB
+DF_BIND_NOW, DF_1_NOW = 0x8, 0x1
+
+
+def elf_binding(path):
+    """(the DT_FLAGS and DT_FLAGS_1 values, whether a PT_GNU_RELRO segment exists) of a 64-bit
+    little-endian ELF shared object."""
+    with open(path, "rb") as file:
+        data = file.read()
+    assert data[:4] == b"\x7fELF" and data[4] == 2 and data[5] == 1, "a 64-bit little-endian ELF file"
+    phoff, = struct.unpack_from("<Q", data, 0x20)
+    phentsize, phnum = struct.unpack_from("<HH", data, 0x36)
+    flags = {DT_FLAGS: 0, DT_FLAGS_1: 0}
+    relro = False
+    for index in range(phnum):
+        kind, _, offset, _, _, size = struct.unpack_from("<IIQQQQ", data, phoff + index * phentsize)
+        relro |= kind == PT_GNU_RELRO
+        if kind == PT_DYNAMIC:
+            for at in range(offset, offset + size, 16):
+                tag, value = struct.unpack_from("<qQ", data, at)
+                if tag == DT_NULL:
+                    break
+                if tag in flags:
+                    flags[tag] = value
+    return flags[DT_FLAGS], flags[DT_FLAGS_1], relro
+
+
+def test_the_module_binds_every_symbol_at_load_time():
+    dt_flags, dt_flags_1, relro = elf_binding(vemrat_pay.__file__)
+    assert dt_flags & DF_BIND_NOW and dt_flags_1 & DF_1_NOW
+    assert relro

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "auth/hex.hpp"
+#include "config/secret_text.hpp"
 
 namespace vemrat {
 
@@ -50,23 +51,21 @@ std::string sign(std::string_view key, std::string_view message) {
     const DigestContext context(EVP_MD_CTX_new());
     if (!context) throw std::runtime_error("HMAC-SHA256 could not be computed");
 
-    std::array<std::uint8_t, block_length> pad{};
+    // Both buffers hold key-derived bytes until they are wiped, also when libcrypto fails.
+    WipedBytes<block_length> pad;
     if (key.size() > block_length) {
         digest_into(context.get(), {}, key, pad.data());
     } else {
         std::copy(key.begin(), key.end(), reinterpret_cast<char*>(pad.data()));
     }
     for (std::uint8_t& byte : pad) byte ^= 0x36;
-    std::array<std::uint8_t, digest_length> digest{};
+    WipedBytes<digest_length> digest;
     digest_into(context.get(), pad, message, digest.data());
     for (std::uint8_t& byte : pad) byte ^= 0x36 ^ 0x5c;
     digest_into(context.get(), pad,
                 std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()), digest.data());
 
-    std::string out = hex_encode(digest);
-    OPENSSL_cleanse(digest.data(), digest.size());
-    OPENSSL_cleanse(pad.data(), pad.size());
-    return out;
+    return hex_encode(digest);
 }
 
 bool signature_matches(std::string_view given, std::string_view expected) {

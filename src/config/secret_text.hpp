@@ -3,6 +3,9 @@
 
 #include <openssl/crypto.h>
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +24,16 @@ public:
 
 private:
     std::string& text_;
+};
+
+// A fixed buffer for bytes derived from a key, wiped when it goes out of scope, on every path
+// (an exception included).
+template <std::size_t N>
+struct WipedBytes : std::array<std::uint8_t, N> {
+    WipedBytes() : std::array<std::uint8_t, N>{} {}
+    WipedBytes(const WipedBytes&) = delete;
+    WipedBytes& operator=(const WipedBytes&) = delete;
+    ~WipedBytes() { OPENSSL_cleanse(this->data(), N); }
 };
 
 class SecretText {

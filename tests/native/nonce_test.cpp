@@ -1,3 +1,8 @@
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <set>
 #include <string>
 #include <thread>
@@ -65,4 +70,45 @@ TEST_CASE(nonce_distinct_across_threads) {
         }
     }
     CHECK_EQ(seen.size(), static_cast<std::size_t>(threads * per_thread));
+}
+
+// A child made by the clone system call itself runs no fork handlers; it must still draw bytes of
+// its own rather than hand out the ones its parent holds ahead.
+TEST_CASE(nonce_child_of_a_raw_clone_does_not_repeat_its_parent) {
+    constexpr int draws = 8;
+    CHECK(vemrat::generate_nonce().has_value());  // the parent now holds a block drawn ahead
+    int pipe_ends[2];
+    CHECK_EQ(::pipe(pipe_ends), 0);
+    const long child = ::syscall(SYS_clone, SIGCHLD, nullptr, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        std::string drawn;
+        for (int i = 0; i < draws; ++i) {
+            const auto nonce = vemrat::generate_nonce();
+            drawn += nonce ? *nonce : std::string(32, '-');
+        }
+        const bool written = ::write(pipe_ends[1], drawn.data(), drawn.size()) == static_cast<ssize_t>(drawn.size());
+        ::_exit(written ? 0 : 1);
+    }
+    CHECK(child > 0);
+    ::close(pipe_ends[1]);
+    std::string in_child;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;) in_child.append(buffer, got);
+    ::close(pipe_ends[0]);
+    int status = 0;
+    ::waitpid(static_cast<pid_t>(child), &status, 0);
+    CHECK(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    CHECK_EQ(in_child.size(), static_cast<std::size_t>(32 * draws));
+
+    std::set<std::string> seen;
+    for (int i = 0; i < draws; ++i) {
+        const auto nonce = vemrat::generate_nonce();
+        if (nonce) seen.insert(*nonce);
+    }
+    for (std::size_t at = 0; at + 32 <= in_child.size(); at += 32) {
+        const std::string nonce = in_child.substr(at, 32);
+        ROW(check::show_text(nonce));
+        CHECK(is_lower_hex(nonce));
+        CHECK(!seen.contains(nonce));
+    }
 }
