@@ -2,7 +2,7 @@
 1970, and the module's own PanicException coming back through Python code it calls.
 
 Each outcome must be a result, MemoryError or PanicException (a BaseException that is not an
-Exception, named PanicException, from a module other than vemrat_pay), never a crash; nothing
+Exception, named PanicException, from the module vemrat_pay_runtime), never a crash; nothing
 may stay pending afterwards, the next call must work and no reference may be lost or gained.
 The scans run in a child interpreter so that a crash fails one test instead of the run."""
 
@@ -39,10 +39,11 @@ CHILD_PRELUDE = textwrap.dedent(
     def stub_urlopen(request):
         return Response()
 
+    # The recognition SECURITY.md gives merchants, who cannot import the class.
     def is_panic(error):
         kind = type(error)
-        return (kind.__name__ == "PanicException" and kind.__module__ != "vemrat_pay"
-                and isinstance(error, BaseException) and not isinstance(error, Exception))
+        return (kind.__module__ == "vemrat_pay_runtime" and kind.__qualname__ == "PanicException"
+                and not isinstance(error, Exception))
     """
 )
 

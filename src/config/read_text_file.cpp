@@ -69,7 +69,6 @@ std::string not_a_regular_file(mode_t mode) {
     const char* kind = S_ISFIFO(mode)   ? "a named pipe (FIFO)"
                        : S_ISCHR(mode)  ? "a character device"
                        : S_ISBLK(mode)  ? "a block device"
-                       : S_ISSOCK(mode) ? "a socket"
                                         : "a special file";
     return std::string("it is ") + kind + ", not a regular file";
 }
