@@ -4,7 +4,8 @@ It speaks the service's wire protocol: payment creation at
 POST /alipayment/sponsor/pay/, the signed order-status query at
 GET /alipayment/sponsor/order-status/, a payment page per order at
 /pay/<order_id>, signed JSON callbacks to each order's user_notify_url,
-and a JSON control API under /sandbox/orders for scripts and tests.
+a JSON control API under /sandbox/orders and fault injection under
+/sandbox/faults for scripts and tests.
 Point a client at it with VEMRAT_PAY_BASE_URL=<Sandbox.base_url>.
 
 Service rules beyond the wire format:
@@ -21,8 +22,10 @@ Service rules beyond the wire format:
 - errors: 400 malformed field, 401 authentication (unknown community key,
   wrong sponsor key, invalid signature, stale timestamp, replayed nonce),
   404 unknown order, 409 a transition the order's state forbids.
-- callbacks are sent once, synchronously, with a 5 s timeout; every attempt
-  is recorded with the order (GET /sandbox/orders/<id>).
+- callbacks are delivered in the background with a 5 s timeout per attempt and
+  retried with backoff until a 2xx answer; every attempt is recorded with the
+  order (GET /sandbox/orders/<id>), and POST /sandbox/orders/<id>/resend
+  delivers the latest callback again.
 """
 
 from .callbacks import SIGNATURE_HEADER, callback_body, make_callback

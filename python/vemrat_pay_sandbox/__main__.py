@@ -10,7 +10,8 @@ import signal
 import sys
 
 from .sandbox import Sandbox
-from .server import DEFAULT_MAX_CONNECTIONS
+from .callbacks.outbox import DEFAULT_RETRY_DELAYS
+from .web.server import DEFAULT_MAX_CONNECTIONS
 from .service import DEFAULT_ORDER_TTL, DEFAULT_TIMESTAMP_WINDOW
 
 
@@ -19,6 +20,16 @@ def _merchant(text: str) -> tuple[str, str]:
     if not separator or not community_key:
         raise argparse.ArgumentTypeError("expected COMMUNITY_KEY:SPONSOR_KEY")
     return community_key, sponsor_key
+
+
+def _delays(text: str) -> tuple[float, ...]:
+    try:
+        delays = tuple(float(part) for part in text.split(",") if part.strip())
+    except ValueError:
+        delays = (-1.0,)
+    if any(not 0 <= delay <= 86400 for delay in delays):
+        raise argparse.ArgumentTypeError("expected seconds separated by commas, such as 2,10,30")
+    return delays
 
 
 def _interrupt(signum: int, frame: object) -> None:
@@ -38,6 +49,11 @@ def main(argv: list[str] | None = None) -> int:
                         help="accepted clock difference in seconds, either way")
     parser.add_argument("--order-ttl", type=float, default=DEFAULT_ORDER_TTL,
                         help="seconds until a pending order expires")
+    parser.add_argument("--retry-delays", type=_delays, default=DEFAULT_RETRY_DELAYS,
+                        metavar="SECONDS,...",
+                        help="delays before each retry of a callback that failed (default "
+                             f"{','.join(f'{delay:g}' for delay in DEFAULT_RETRY_DELAYS)}; "
+                             "an empty text means no retries)")
     parser.add_argument("--max-connections", type=int, default=DEFAULT_MAX_CONNECTIONS,
                         help="connections served at once; more wait their turn")
     parser.add_argument("--log", action="store_true", help="log every request to stderr")
@@ -45,7 +61,8 @@ def main(argv: list[str] | None = None) -> int:
 
     sandbox = Sandbox(dict(args.merchant), args.db, host=args.host, port=args.port,
                       timestamp_window=args.timestamp_window, order_ttl=args.order_ttl,
-                      log=args.log, max_connections=args.max_connections)
+                      log=args.log, max_connections=args.max_connections,
+                      retry_delays=args.retry_delays)
     signal.signal(signal.SIGTERM, _interrupt)
     print(sandbox.base_url, flush=True)
     try:

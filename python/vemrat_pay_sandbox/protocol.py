@@ -84,6 +84,12 @@ def parse_fields(encoded: str, allowed: tuple[str, ...]) -> dict[str, str]:
     return fields
 
 
+def claimed_merchant(encoded: str) -> str | None:
+    """The community key a form or query names, read leniently; None if it names none."""
+    values = urllib.parse.parse_qs(encoded, keep_blank_values=True, errors="replace")
+    return values.get("community_key", [None])[0]
+
+
 def require(fields: Mapping[str, str], names: tuple[str, ...]) -> None:
     for name in names:
         if name not in fields:

@@ -4,13 +4,15 @@ from __future__ import annotations
 
 import secrets
 import time
-from datetime import datetime, timezone
-from typing import Callable, Mapping
+from typing import Any, Callable, Mapping
 
 from . import states
-from .callbacks import DEFAULT_TIMEOUT, deliver, make_callback
+from .callbacks import make_callback
+from .callbacks.outbox import Outbox
+from .faults import FaultRules
 from .protocol import Rejected, check_payment, check_status_query, normalise_amount
 from .store import Store
+from .timestamps import iso_utc, seconds_since_1970
 
 DEFAULT_TIMESTAMP_WINDOW = 300.0
 DEFAULT_ORDER_TTL = 1800.0
@@ -18,14 +20,6 @@ DEFAULT_ORDER_TTL = 1800.0
 STATUS_FIELDS = ("order_id", "pay_status", "pay_status_text", "settle_status",
                  "settle_status_text", "refund_status", "refund_status_text", "amount",
                  "settle_amount", "expired", "fail_reason")
-
-
-def iso_utc(seconds: float) -> str:
-    return datetime.fromtimestamp(int(seconds), timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
-
-
-def _seconds(iso: str) -> float:
-    return datetime.fromisoformat(iso).timestamp()
 
 
 def status_fields(order: dict) -> dict:
@@ -51,20 +45,21 @@ class Service:
     `merchants` maps each community key to its sponsor key. `clock` gives the
     current time in seconds since 1970; timestamps may differ from it by at
     most `timestamp_window` seconds either way. New orders expire after
-    `order_ttl` seconds unless paid or failed before.
+    `order_ttl` seconds unless paid or failed before. Callbacks go out through
+    `outbox`, shaped by the callback rules of `faults`.
     """
 
-    def __init__(self, merchants: Mapping[str, str], store: Store, *,
-                 clock: Callable[[], float] = time.time,
+    def __init__(self, merchants: Mapping[str, str], store: Store, outbox: Outbox,
+                 faults: FaultRules, *, clock: Callable[[], float] = time.time,
                  timestamp_window: float = DEFAULT_TIMESTAMP_WINDOW,
-                 order_ttl: float = DEFAULT_ORDER_TTL,
-                 callback_timeout: float = DEFAULT_TIMEOUT) -> None:
+                 order_ttl: float = DEFAULT_ORDER_TTL) -> None:
         self.merchants = dict(merchants)
         self.store = store
+        self.outbox = outbox
+        self.faults = faults
         self.clock = clock
         self.timestamp_window = timestamp_window
         self.order_ttl = order_ttl
-        self.callback_timeout = callback_timeout
         self.base_url = ""
 
     def create_payment(self, form_body: str) -> dict:
@@ -111,10 +106,10 @@ class Service:
             raise Rejected(404, "unknown order")
         return order
 
-    def record(self, order_id: str) -> dict:
-        """The full internal record of an order, with every callback attempt."""
+    def record(self, order_id: str) -> dict[str, Any]:
+        """The full internal record of an order, with its callback deliveries and their attempts."""
         record = self.order(order_id)
-        record["callbacks"] = self.store.callbacks(order_id)
+        record["callbacks"] = self.store.deliveries.of_order(order_id)
         return record
 
     def records(self) -> list[dict]:
@@ -139,7 +134,7 @@ class Service:
         def change(order: dict) -> dict:
             nonlocal lapsed
             if (action in ("pay", "fail") and order["pay_status"] == states.PAY_PENDING
-                    and now > _seconds(order["expired"])):
+                    and now > seconds_since_1970(order["expired"])):
                 lapsed = True
                 return states.next_state(order, "expire")
             return states.next_state(order, action, reason=reason, settle_amount=settle_amount)
@@ -152,13 +147,19 @@ class Service:
             raise states.Conflict("order has expired")
         return order
 
-    def send_callback(self, order: dict, action: str) -> None:
-        """POST the signed callback for `action` and record the attempt with the order."""
+    def resend(self, order_id: str) -> dict[str, Any]:
+        """Deliver the order's latest callback again; the order's record."""
+        self.order(order_id)
+        if not self.outbox.resend(order_id):
+            raise states.Conflict("order has no callback to resend")
+        return self.record(order_id)
+
+    def send_callback(self, order: dict[str, Any], action: str) -> None:
+        """Sign the callback for `action` and hand it to the outbox, under the merchant's rules."""
         body, signature = make_callback(
             self.merchants.get(order["community_key"], ""),
             status=states.CALLBACK_STATUS[action], order_id=order["order_id"],
             amount=order["amount"], settle_amount=order["settle_amount"],
             reason=order["fail_reason"], expired=order["expired"])
-        delivery = deliver(order["user_notify_url"], body, signature, self.callback_timeout)
-        self.store.add_callback(order["order_id"], order["user_notify_url"], body, signature,
-                                delivery.status, delivery.error, iso_utc(self.clock()))
+        self.outbox.send(order["order_id"], order["user_notify_url"], body, signature,
+                         self.faults.take("callback", order["community_key"]))

@@ -12,11 +12,13 @@ from vemrat_pay_sandbox import Sandbox
 from wire import CallbackReceiver, Merchant
 
 MERCHANTS = {"ck-one": "sk-one", "ck-two": "sk-two"}
+# Three attempts in all, close together.
+RETRY_DELAYS = (0.01, 0.02)
 
 
 @pytest.fixture
 def sandbox():
-    with Sandbox(merchants=MERCHANTS, db=":memory:") as running:
+    with Sandbox(merchants=MERCHANTS, db=":memory:", retry_delays=RETRY_DELAYS) as running:
         yield running
 
 

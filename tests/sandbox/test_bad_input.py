@@ -68,6 +68,7 @@ def test_a_notify_url_outside_ascii_receives_its_callback(sandbox, merchant):
         notify = receiver.url.replace("/payments/callback", "/回调 1")
         order_id = merchant.new_order(user_notify_url=notify)
         control(sandbox.base_url, order_id, "pay")
+        sandbox.wait_for_callbacks()
     assert [path for _, _, path in receiver.received] == ["/%E5%9B%9E%E8%B0%83%201"]
 
 

@@ -15,8 +15,9 @@ def oracle(key: str, body: bytes) -> str:
     return hmac.new(key.encode(), body, hashlib.sha256).hexdigest()
 
 
-def check_callback(receiver, sponsor_key: str) -> dict:
+def check_callback(sandbox, receiver, sponsor_key: str) -> dict:
     """The one callback received: signed over its exact bytes, compact JSON of six strings."""
+    sandbox.wait_for_callbacks()
     assert len(receiver.received) == 1
     headers, body, path = receiver.received[0]
     assert path == "/payments/callback"
@@ -54,13 +55,14 @@ def test_paying_through_the_control_api_sends_a_signed_callback(sandbox, merchan
     answer = control(sandbox.base_url, order_id, "pay")
 
     assert answer.status == 200
-    fields = check_callback(receiver, "sk-one")
+    fields = check_callback(sandbox, receiver, "sk-one")
     assert fields == {"status": "paid", "order_id": order_id, "amount": "12.50",
                       "settle_amount": "0.00", "reason": "",
                       "expired": answer.data["expired"]}
-    attempts = answer.data["callbacks"]
-    assert [(a["status"], a["error"], a["url"]) for a in attempts] == [(200, "", receiver.url)]
-    assert attempts[0]["body"].encode() == receiver.received[0][1]
+    [delivery] = record(sandbox.base_url, order_id)["callbacks"]
+    assert (delivery["state"], delivery["url"], delivery["cause"]) == ("delivered", receiver.url, "event")
+    assert [(a["attempt"], a["status"], a["error"]) for a in delivery["attempts"]] == [(1, 200, "")]
+    assert delivery["body"].encode() == receiver.received[0][1]
 
 
 def test_the_payment_page_offers_pay_and_fail_forms(sandbox, merchant):
@@ -94,7 +96,7 @@ def test_the_payers_choice_redirects_to_the_return_url(sandbox, merchant, receiv
 
     assert answer.status == 303
     assert answer.headers["Location"] == "https://shop.example/done?o=1"
-    fields = check_callback(receiver, "sk-one")
+    fields = check_callback(sandbox, receiver, "sk-one")
     assert (fields["status"], fields["reason"]) == (status, reason)
     after = exchange(f"{sandbox.base_url}/pay/{order_id}").body.decode()
     assert 'id="pay"' not in after
@@ -105,7 +107,7 @@ def test_without_a_return_url_the_payer_sees_a_result_page(sandbox, merchant, re
     answer = exchange(f"{sandbox.base_url}/pay/{order_id}/pay", "POST", b"")
     assert answer.status == 200
     assert "Payment paid" in answer.body.decode()
-    assert check_callback(receiver, "sk-one")["status"] == "paid"
+    assert check_callback(sandbox, receiver, "sk-one")["status"] == "paid"
 
 
 def test_paying_twice_from_the_page_is_refused_and_sends_nothing_more(sandbox, merchant, receiver):
@@ -114,6 +116,7 @@ def test_paying_twice_from_the_page_is_refused_and_sends_nothing_more(sandbox, m
     again = exchange(f"{sandbox.base_url}/pay/{order_id}/fail", "POST", b"")
     assert again.status == 409
     assert "cannot fail an order that is paid" in again.body.decode()
+    sandbox.wait_for_callbacks()
     assert len(receiver.received) == 1
 
 
@@ -122,33 +125,39 @@ def test_an_unknown_order_page_is_not_found(sandbox):
     assert exchange(f"{sandbox.base_url}/pay/VPnothing/pay", "POST", b"").status == 404
 
 
-@pytest.mark.parametrize("answer_status", [500, 404])
-def test_a_failing_receiver_is_recorded(sandbox, merchant, answer_status):
+@pytest.mark.parametrize("answer_status", [500, 404, 302])
+def test_a_failing_receiver_is_retried_on_the_schedule_then_given_up(sandbox, merchant,
+                                                                     answer_status):
     with CallbackReceiver(answer_status=answer_status) as receiver:
         order_id = merchant.new_order(user_notify_url=receiver.url)
         assert exchange(f"{sandbox.base_url}/pay/{order_id}/pay", "POST", b"").status == 200
-    attempts = record(sandbox.base_url, order_id)["callbacks"]
-    assert [(a["status"], a["error"]) for a in attempts] == [(answer_status, f"HTTP {answer_status}")]
+        sandbox.wait_for_callbacks()
+        [delivery] = sandbox.order(order_id)["callbacks"]
+    assert delivery["state"] == "failed"
+    assert [(a["attempt"], a["status"], a["error"]) for a in delivery["attempts"]] == \
+        [(number, answer_status, f"HTTP {answer_status}") for number in (1, 2, 3)]
+    assert len(receiver.received) == 3
 
 
 def test_a_receiver_that_is_down_does_not_break_the_payers_page(sandbox, merchant):
     with CallbackReceiver() as receiver:
         down_url = receiver.url
-    order_id = merchant.new_order(user_notify_url=down_url,
-                                  return_url="https://shop.example/done")
+    order_id = merchant.new_order(user_notify_url=down_url, return_url="https://shop.example/done")
     answer = exchange(f"{sandbox.base_url}/pay/{order_id}/pay", "POST", b"")
-
     assert answer.status == 303
-    stored = record(sandbox.base_url, order_id)
+    sandbox.wait_for_callbacks()
+    stored = sandbox.order(order_id)
     assert stored["pay_status"] == 1
-    [attempt] = stored["callbacks"]
-    assert attempt["status"] is None and "Connection refused" in attempt["error"]
+    [delivery] = stored["callbacks"]
+    assert delivery["state"] == "failed" and len(delivery["attempts"]) == 3
+    assert all(attempt["status"] is None and "Connection refused" in attempt["error"]
+               for attempt in delivery["attempts"])
 
 
 def test_make_callback_matches_what_the_sandbox_sends(sandbox, merchant, receiver):
     order_id = merchant.new_order(amount="3", user_notify_url=receiver.url)
     control(sandbox.base_url, order_id, "fail", {"reason": "card déclinée"})
-    fields = check_callback(receiver, "sk-one")
+    fields = check_callback(sandbox, receiver, "sk-one")
     body, signature = make_callback("sk-one", **fields)
     assert body.encode() == receiver.received[0][1]
     assert signature == receiver.received[0][0][SIGNATURE_HEADER]

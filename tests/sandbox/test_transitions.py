@@ -29,6 +29,7 @@ def test_transitions(sandbox, merchant, receiver, steps):
             assert answer.detail
         else:
             sent.append(action)
+    sandbox.wait_for_callbacks()
     callbacks = record(sandbox.base_url, order_id)["callbacks"]
     names = {"pay": "paid", "fail": "failed", "expire": "expired", "settle": "settled",
              "refund": "refunded"}
@@ -51,6 +52,7 @@ def test_a_partial_settlement_is_reported(sandbox, merchant, receiver):
     answer = control(sandbox.base_url, order_id, "settle", {"amount": "7.5"})
     assert answer.data["settle_amount"] == "7.50"
     assert merchant.query(order_id).data["settle_amount"] == "7.50"
+    sandbox.wait_for_callbacks()
     assert json.loads(receiver.received[-1][1])["settle_amount"] == "7.50"
 
 
@@ -107,4 +109,5 @@ def test_paying_after_the_order_lapsed_expires_it(receiver):
         assert (answer.status, answer.detail) == (409, "order has expired")
         stored = record(sandbox.base_url, order_id)
         assert (stored["pay_status"], stored["fail_reason"]) == (3, "order expired")
+        sandbox.wait_for_callbacks()
     assert json.loads(receiver.received[0][1])["status"] == "expired"

@@ -11,6 +11,7 @@ import time
 import urllib.error
 import urllib.parse
 import urllib.request
+from collections.abc import Sequence
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 FORM_ORDER = ("community_key", "sponsor_key", "timestamp", "nonce", "amount", "currency",
@@ -138,18 +139,28 @@ def record(base_url: str, order_id: str) -> dict:
 
 
 class CallbackReceiver:
-    """A merchant's notify endpoint on 127.0.0.1 that keeps every request it gets."""
+    """A merchant's notify endpoint on 127.0.0.1 that keeps every request it gets.
 
-    def __init__(self, answer_status: int = 200) -> None:
+    It answers each request with the next of `answer_statuses` (the last one once they
+    run out), and, when `gate` is given, only once the test has set it.
+    """
+
+    def __init__(self, answer_status: int = 200, *, answer_statuses: Sequence[int] = (),
+                 gate: threading.Event | None = None) -> None:
         self.received: list[tuple[dict[str, str], bytes, str]] = []
-        self.answer_status = answer_status
+        self.arrived = threading.Semaphore(0)
+        statuses = list(answer_statuses) or [answer_status]
         receiver = self
 
         class Handler(BaseHTTPRequestHandler):
             def do_POST(self) -> None:
                 body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
                 receiver.received.append((dict(self.headers), body, self.path))
-                self.send_response(receiver.answer_status)
+                status = statuses.pop(0) if len(statuses) > 1 else statuses[0]
+                receiver.arrived.release()
+                if gate is not None:
+                    gate.wait(10)
+                self.send_response(status)
                 self.send_header("Content-Length", "2")
                 self.end_headers()
                 self.wfile.write(b"ok")

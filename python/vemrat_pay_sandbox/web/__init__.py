@@ -1,0 +1,1 @@
+"""HTTP: the server, the request handler and the routes of each area."""

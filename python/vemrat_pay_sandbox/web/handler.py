@@ -1,0 +1,197 @@
+"""One connection's requests: reading them, routing them, and answering every one.
+
+Answers are compact JSON, 200 {"data": ...} or an error status with {"detail": "..."},
+except the payer's HTML pages. A request the parser refuses gets a JSON detail too, and
+a fault of the sandbox itself a 500 with a detail: never a silently closed connection.
+"""
+
+from __future__ import annotations
+
+import json
+import re
+import select
+import sys
+import time
+import traceback
+import urllib.parse
+from http import HTTPStatus
+from http.server import BaseHTTPRequestHandler
+from typing import TYPE_CHECKING
+
+from ..protocol import Rejected
+from ..service import Service
+from ..states import Conflict
+from . import control_routes, payer_routes, service_routes
+from .routing import ANY_METHOD, Route
+
+if TYPE_CHECKING:
+    from .server import SandboxHTTPServer
+
+MAX_BODY = 1 << 20
+ROUTES: list[Route] = [*service_routes.ROUTES, *payer_routes.ROUTES, *control_routes.ROUTES]
+
+_HEADER_VALUE = re.compile(r"[\x20-\x7e]*")
+
+
+class SandboxHandler(BaseHTTPRequestHandler):
+    server: SandboxHTTPServer
+    server_version = "VemratSandbox/0.1"
+    # Answers to unreadable request lines get a status line too (HTTP/0.9 had none).
+    default_request_version = "HTTP/1.0"
+
+    body = b""
+    query = ""
+
+    def setup(self) -> None:
+        self.timeout = self.server.idle_timeout
+        super().setup()
+
+    @property
+    def service(self) -> Service:
+        return self.server.service
+
+    def log_message(self, format: str, *args: object) -> None:
+        if self.server.log:
+            super().log_message(format, *args)
+
+    # -- answers -------------------------------------------------------------
+
+    def answer(self, status: int, content_type: str, payload: bytes,
+               headers: dict[str, str] | None = None) -> None:
+        fields = {"Content-Type": content_type, "Content-Length": str(len(payload)),
+                  "Cache-Control": "no-store", **(headers or {})}
+        if self.close_connection:
+            fields["Connection"] = "close"
+        for name, value in fields.items():
+            if not _HEADER_VALUE.fullmatch(value):
+                raise ValueError(f"refusing to send header {name} with a value outside "
+                                 f"printable ASCII: {value!r}")
+        self.send_response(status)
+        for name, value in fields.items():
+            self.send_header(name, value)
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(payload)
+
+    def answer_json(self, status: int, document: object) -> None:
+        text = json.dumps(document, separators=(",", ":"), ensure_ascii=False)
+        self.answer(status, "application/json; charset=utf-8", text.encode("utf-8"))
+
+    def answer_detail(self, status: int, detail: str) -> None:
+        self.answer_json(status, {"detail": detail})
+
+    def answer_html(self, status: int, page: str) -> None:
+        self.answer(status, "text/html; charset=utf-8", page.encode("utf-8"))
+
+    def send_error(self, code: int, message: str | None = None, explain: str | None = None) -> None:
+        # Requests the parser refuses are answered like every other refusal.
+        self.close_connection = True
+        self.answer_detail(code, message or HTTPStatus(code).phrase)
+
+    def pause(self, seconds: float) -> None:
+        """Wait `seconds`, or less if the server stops meanwhile."""
+        self.server.stopping.wait(seconds)
+
+    def withhold_answer(self, seconds: float) -> None:
+        """Hold the connection for `seconds` without answering, then close it.
+
+        The hold ends early when the client gives up (its end becomes readable) or the
+        server stops, so that a waiting thread never outlives its client for long.
+        """
+        self.close_connection = True
+        deadline = time.monotonic() + seconds
+        while not self.server.stopping.is_set():
+            left = deadline - time.monotonic()
+            if left <= 0 or select.select([self.connection], [], [], min(left, 0.1))[0]:
+                return
+
+    # -- the request ----------------------------------------------------------
+
+    def text_body(self) -> str:
+        try:
+            return self.body.decode("utf-8")
+        except UnicodeDecodeError:
+            raise Rejected(400, "request body is not UTF-8") from None
+
+    def json_body(self, empty: object) -> object:
+        """The body's JSON value (`empty` for a blank body); strings are always valid text."""
+        text = self.text_body()
+        if not text.strip():
+            return empty
+        try:
+            document = json.loads(text)
+        except ValueError:
+            raise Rejected(400, "request body is not JSON") from None
+        try:
+            json.dumps(document, ensure_ascii=False).encode("utf-8")
+        except UnicodeEncodeError:
+            raise Rejected(400, "request body is not text: it escapes a lone surrogate") from None
+        return document
+
+    def _read_body(self) -> bytes:
+        if "Transfer-Encoding" in self.headers:
+            raise Rejected(411, "a request body needs a Content-Length")
+        length = self.headers.get("Content-Length")
+        if length is None:
+            return b""
+        if not length.isdigit() or int(length) > MAX_BODY:
+            raise Rejected(413, "request body too large or of unknown length")
+        return self.rfile.read(int(length))
+
+    # -- dispatch ------------------------------------------------------------
+
+    def do_GET(self) -> None:
+        self._dispatch("GET")
+
+    def do_HEAD(self) -> None:
+        self._dispatch("HEAD")
+
+    def do_POST(self) -> None:
+        self._dispatch("POST")
+
+    def do_PUT(self) -> None:
+        self._dispatch("PUT")
+
+    def do_PATCH(self) -> None:
+        self._dispatch("PATCH")
+
+    def do_DELETE(self) -> None:
+        self._dispatch("DELETE")
+
+    def _dispatch(self, method: str) -> None:
+        try:
+            try:
+                self.body = self._read_body()
+            except Rejected:
+                # The body cannot be skipped, so the connection cannot serve another request.
+                self.close_connection = True
+                raise
+            self._route(method)
+        except Rejected as rejected:
+            self.answer_detail(rejected.status, rejected.detail)
+        except Conflict as conflict:
+            self.answer_detail(409, conflict.detail)
+        except Exception as error:
+            # A fault of the sandbox itself: say so rather than drop the connection.
+            traceback.print_exc(file=sys.stderr)
+            self.close_connection = True
+            try:
+                self.answer_detail(500, f"internal error: {type(error).__name__}: {error}")
+            except OSError:
+                pass  # the connection itself failed
+
+    def _route(self, method: str) -> None:
+        url = urllib.parse.urlsplit(self.path)
+        self.query = url.query
+        allowed = []
+        for candidate in ROUTES:
+            match = candidate.pattern.fullmatch(url.path)
+            if match is None:
+                continue
+            if candidate.method in (ANY_METHOD, method) or (method, candidate.method) == ("HEAD", "GET"):
+                candidate.answer(self, match)
+                return
+            allowed.append(candidate.method)
+        if allowed:
+            raise Rejected(405, f"method not allowed: use {' or '.join(allowed)}")
+        raise Rejected(404, "not found")
