@@ -68,13 +68,14 @@ class ShopLiveServerTestCase(LiveServerTestCase):
         return order
 
     def control(self, order_id: str, action: str, **options: str) -> dict[str, Any]:
-        """Drives the order through the sandbox's control API; the sandbox's record after it."""
+        """Drives the order through the sandbox's control API; the sandbox's record once the
+        callbacks it caused have been delivered."""
         status, body = http("POST", f"{self.sandbox.base_url}/sandbox/orders/{order_id}/{action}",
                             json.dumps(options).encode("utf-8"),
                             {"Content-Type": "application/json"})
         self.assertEqual(status, 200, body)
-        record: dict[str, Any] = json.loads(body)["data"]
-        return record
+        self.sandbox.wait_for_callbacks()
+        return self.sandbox.order(order_id)
 
     def post_callback(self, body: bytes, signature: str | None) -> int:
         headers = {"Content-Type": "application/json"}

@@ -31,9 +31,8 @@ class CallbackTests(ShopLiveServerTestCase):
                 order = self.checkout(amount="20.00")
                 assert order.order_id is not None
                 for action, options in actions:
-                    self.control(order.order_id, action, **options)
-                    self.sandbox.wait_for_callbacks()
-                    delivered = self.sandbox.order(order.order_id)["callbacks"][-1]
+                    record = self.control(order.order_id, action, **options)
+                    delivered = record["callbacks"][-1]
                     self.assertEqual(delivered["url"], self.live_server_url + "/vemrat/callback/")
                     self.assertEqual(delivered["status"], 200, delivered)
                 stored = Order.objects.get(pk=order.pk)
@@ -76,9 +75,7 @@ class CallbackTests(ShopLiveServerTestCase):
         stored = Order.objects.get(pk=order.pk)
         self.assertEqual((stored.pay_status, stored.refunded), (Pay.PAID, False))
 
-        self.control(order.order_id, "refund")
-        self.sandbox.wait_for_callbacks()
-        refunded = self.sandbox.order(order.order_id)["callbacks"][-1]
+        refunded = self.control(order.order_id, "refund")["callbacks"][-1]
         self.assertEqual(refunded["status"], 200)
         # The earlier "paid" arriving again after the refund does not undo it.
         self.assertEqual(self.post_callback(paid["body"].encode(), paid["signature"]), 200)
