@@ -6,15 +6,12 @@ return page; the test sees both the verified callback and the browser arriving a
 
 import http.server
 import queue
-import shutil
-import tempfile
 import threading
 from collections.abc import Iterator
 
 import pytest
+from headless_chromium import chromium
 from selenium import webdriver
-from selenium.common.exceptions import WebDriverException
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -88,27 +85,8 @@ def sandbox(monkeypatch) -> Iterator[Sandbox]:
 
 @pytest.fixture
 def browser() -> Iterator[webdriver.Chrome]:
-    binary = shutil.which("chromium")
-    driver_path = shutil.which("chromedriver")
-    if binary is None or driver_path is None:
-        pytest.skip("Chromium cannot be started: the chromium and chromium-driver packages "
-                    "are not installed (bash scripts/test.sh installs them)")
-    with tempfile.TemporaryDirectory() as profile:
-        options = webdriver.ChromeOptions()
-        options.binary_location = binary
-        for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                         "--disable-gpu", "--no-proxy-server", "--no-first-run",
-                         f"--user-data-dir={profile}"):
-            options.add_argument(argument)
-        try:
-            driver = webdriver.Chrome(options=options, service=Service(executable_path=driver_path))
-        except WebDriverException as error:
-            pytest.skip(f"Chromium cannot be started: {error.msg}")
-        driver.set_page_load_timeout(30)
-        try:
-            yield driver
-        finally:
-            driver.quit()
+    with chromium() as driver:
+        yield driver
 
 
 def test_paying_on_the_payment_page_sends_a_verified_callback_and_returns(

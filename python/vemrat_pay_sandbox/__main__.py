@@ -1,6 +1,7 @@
 """python -m vemrat_pay_sandbox --merchant COMMUNITY:SPONSOR [--merchant ...] [--db PATH]
 
-Prints the base URL on one line, then serves until interrupted.
+Prints the base URL on the first line and the dashboard's URL on the next, then serves
+until interrupted.
 """
 
 from __future__ import annotations
@@ -64,7 +65,8 @@ def main(argv: list[str] | None = None) -> int:
                       log=args.log, max_connections=args.max_connections,
                       retry_delays=args.retry_delays)
     signal.signal(signal.SIGTERM, _interrupt)
-    print(sandbox.base_url, flush=True)
+    print(sandbox.base_url)
+    print(f"dashboard: {sandbox.base_url}/sandbox/", flush=True)
     try:
         sandbox.serve_forever()
     except KeyboardInterrupt:

@@ -66,6 +66,8 @@ def test_the_module_runs_as_a_server_process(tmp_path):
         base_url = process.stdout.readline().strip()
         assert base_url.startswith("http://127.0.0.1:")
         assert base_url.rsplit(":", 1)[1] != "0"
+        assert process.stdout.readline() == f"dashboard: {base_url}/sandbox/\n"
+        assert exchange(f"{base_url}/sandbox/").status == 200
         data = Merchant(base_url, "ck", "sk").pay().data
         assert data["pay_url"] == f"{base_url}/pay/{data['order_id']}"
         # Only the first colon separates the two keys.

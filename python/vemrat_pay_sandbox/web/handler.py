@@ -21,14 +21,15 @@ from typing import TYPE_CHECKING
 from ..protocol import Rejected
 from ..service import Service
 from ..states import Conflict
-from . import control_routes, payer_routes, service_routes
+from . import control_routes, dashboard_routes, payer_routes, service_routes
 from .routing import ANY_METHOD, Route
 
 if TYPE_CHECKING:
     from .server import SandboxHTTPServer
 
 MAX_BODY = 1 << 20
-ROUTES: list[Route] = [*service_routes.ROUTES, *payer_routes.ROUTES, *control_routes.ROUTES]
+ROUTES: list[Route] = [*service_routes.ROUTES, *payer_routes.ROUTES, *control_routes.ROUTES,
+                       *dashboard_routes.ROUTES]
 
 _HEADER_VALUE = re.compile(r"[\x20-\x7e]*")
 
