@@ -6,6 +6,8 @@ from html.parser import HTMLParser
 import pytest
 from headless_chromium import chromium
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.expected_conditions import staleness_of
+from selenium.webdriver.support.ui import WebDriverWait
 
 import vemrat_pay
 from vemrat_pay_sandbox import SIGNATURE_HEADER
@@ -27,7 +29,13 @@ def shop():
 
 
 def order_card(browser, order_id):
-    return browser.find_element(By.ID, order_id)
+    return WebDriverWait(browser, 15).until(lambda driver: driver.find_element(By.ID, order_id))
+
+
+def press(browser, element):
+    """Clicks a button or link and waits until the page it leads to has replaced this one."""
+    element.click()
+    WebDriverWait(browser, 15).until(staleness_of(element))
 
 
 def field(card, name):
@@ -60,7 +68,7 @@ def test_the_dashboard_lists_orders_and_its_buttons_drive_them(sandbox, merchant
                if button.is_enabled()]
     assert enabled == ["pay", "fail", "expire"]
 
-    card.find_element(By.NAME, "pay").click()
+    press(browser, card.find_element(By.NAME, "pay"))
     assert browser.current_url == f"{sandbox.base_url}/sandbox/#{order_id}"
     assert field(order_card(browser, order_id), "payment") == "paid"
     sandbox.wait_for_callbacks()
@@ -69,7 +77,7 @@ def test_the_dashboard_lists_orders_and_its_buttons_drive_them(sandbox, merchant
     fields = client.verify_callback(body.decode(), headers[SIGNATURE_HEADER])
     assert (fields["order_id"], fields["status"], fields["amount"]) == (order_id, "paid", "12.50")
 
-    browser.find_element(By.ID, "refresh").click()
+    press(browser, browser.find_element(By.ID, "refresh"))
     card = order_card(browser, order_id)
     rows = card.find_elements(By.CSS_SELECTOR, "table.attempts tr")[1:]
     cells = [cell.text for cell in rows[0].find_elements(By.TAG_NAME, "td")]
@@ -77,7 +85,7 @@ def test_the_dashboard_lists_orders_and_its_buttons_drive_them(sandbox, merchant
     assert cells[3:] == [shop.url, "200", "1"]
 
     for button in ("settle", "refund", "resend"):
-        order_card(browser, order_id).find_element(By.NAME, button).click()
+        press(browser, order_card(browser, order_id).find_element(By.NAME, button))
     sandbox.wait_for_callbacks()
     card = order_card(browser, order_id)
     assert (field(card, "settlement"), field(card, "refund")) == ("settled (12.50)", "refunded")
@@ -94,7 +102,7 @@ def test_the_dashboard_shows_the_fault_rules_and_clears_them(sandbox, browser):
         ["1", "ck-two", "payment", "error", '{"status": 503, "detail": "Service Unavailable"}', "2"],
         ["2", "every merchant", "callback", "delay", '{"seconds": 1.5}', "1"],
     ]
-    browser.find_element(By.ID, "clear-faults").click()
+    press(browser, browser.find_element(By.ID, "clear-faults"))
     assert browser.find_element(By.ID, "no-faults").text.startswith("No fault rules in force.")
     assert sandbox.faults() == []
 
