@@ -22,7 +22,7 @@ STATUS_FIELDS = ("order_id", "pay_status", "pay_status_text", "settle_status",
                  "settle_amount", "expired", "fail_reason")
 
 
-def status_fields(order: dict) -> dict:
+def status_fields(order: dict[str, Any]) -> dict[str, Any]:
     """The eleven members of an order-status answer."""
     return {
         "order_id": order["order_id"],
@@ -62,7 +62,7 @@ class Service:
         self.order_ttl = order_ttl
         self.base_url = ""
 
-    def create_payment(self, form_body: str) -> dict:
+    def create_payment(self, form_body: str) -> dict[str, Any]:
         """Check the form and record a pending order; answers {"order_id", "pay_url"}."""
         now = self.clock()
         request = check_payment(form_body, self.merchants, now, self.timestamp_window)
@@ -88,7 +88,7 @@ class Service:
             raise Rejected(401, "replayed nonce")
         return {"order_id": order_id, "pay_url": f"{self.base_url}/pay/{order_id}"}
 
-    def order_status(self, query: str) -> dict:
+    def order_status(self, query: str) -> dict[str, Any]:
         """Check the signed query and answer the order's eleven status fields."""
         now = self.clock()
         request = check_status_query(query, self.merchants, now, self.timestamp_window)
@@ -100,7 +100,7 @@ class Service:
             raise Rejected(404, "unknown order")
         return status_fields(order)
 
-    def order(self, order_id: str) -> dict:
+    def order(self, order_id: str) -> dict[str, Any]:
         order = self.store.order(order_id)
         if order is None:
             raise Rejected(404, "unknown order")
@@ -112,11 +112,11 @@ class Service:
         record["callbacks"] = self.store.deliveries.of_order(order_id)
         return record
 
-    def records(self) -> list[dict]:
+    def records(self) -> list[dict[str, Any]]:
         return self.store.orders()
 
     def apply(self, order_id: str, action: str, *, reason: str = "",
-              settle_amount: str | None = None) -> dict:
+              settle_amount: str | None = None) -> dict[str, Any]:
         """Move the order by `action`, then send its callback; the updated order.
 
         Raises Rejected(404) for an unknown order, Rejected(400) for a bad settle
@@ -131,7 +131,7 @@ class Service:
         now = self.clock()
         lapsed = False
 
-        def change(order: dict) -> dict:
+        def change(order: dict[str, Any]) -> dict[str, Any]:
             nonlocal lapsed
             if (action in ("pay", "fail") and order["pay_status"] == states.PAY_PENDING
                     and now > seconds_since_1970(order["expired"])):

@@ -17,6 +17,8 @@ Transitions (anything else is a conflict):
 
 from __future__ import annotations
 
+from typing import Any
+
 PAY_PENDING, PAY_PAID, PAY_FAILED, PAY_EXPIRED = 0, 1, 2, 3
 SETTLE_NONE, SETTLE_DONE = 0, 1
 REFUND_NONE, REFUND_DONE = 0, 1
@@ -43,8 +45,8 @@ class Conflict(Exception):
         self.detail = detail
 
 
-def next_state(order: dict, action: str, *, reason: str = "",
-               settle_amount: str | None = None) -> dict:
+def next_state(order: dict[str, Any], action: str, *, reason: str = "",
+               settle_amount: str | None = None) -> dict[str, Any]:
     """Return the columns that `action` changes on `order`, or raise Conflict.
 
     `settle_amount` must already be a checked amount text with two decimals.

@@ -44,8 +44,9 @@ class SandboxHandler(BaseHTTPRequestHandler):
     query = ""
 
     def setup(self) -> None:
-        self.timeout = self.server.idle_timeout
         super().setup()
+        # How long a connection may stay silent; the request line's wait ends the connection.
+        self.connection.settimeout(self.server.idle_timeout)
 
     @property
     def service(self) -> Service:

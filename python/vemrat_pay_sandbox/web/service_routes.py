@@ -47,6 +47,7 @@ def _answer_under(exchange: SandboxHandler, rule: FaultRule | None,
     if rule is not None and rule.fault == "malformed":
         exchange.answer(200, "application/json; charset=utf-8", MALFORMED_BODIES[rule.body])
         return
+    document: dict[str, object]
     try:
         status, document = 200, {"data": carry_out()}
     except Rejected as rejected:
