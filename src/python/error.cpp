@@ -1,5 +1,7 @@
 #include "python/error.hpp"
 
+#include "python/compat.hpp"
+
 #include <cstdio>
 
 namespace vemrat::py {
