@@ -1,6 +1,6 @@
 """Client of the Vemrat payment service (payments collected through Alipay)."""
 
-from typing import Final, final
+from typing import Final, SupportsFloat, SupportsIndex, final
 
 __version__: Final[str]
 __all__ = ["Client", "PaymentResult", "OrderStatus", "__version__"]
@@ -10,7 +10,7 @@ class Client:
     def __new__(cls, community_key: str | None = None, sponsor_key: str | None = None) -> Client: ...
     def create_payment(
         self,
-        amount: float,
+        amount: SupportsFloat | SupportsIndex,
         currency: str,
         recipient_account: str,
         notify_url: str,

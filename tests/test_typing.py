@@ -15,22 +15,27 @@ def test_stubtest_finds_no_difference():
 
 
 def test_mypy_uses_the_stub(tmp_path):
-    (tmp_path / "use.py").write_text(
-        textwrap.dedent(
-            """
-            import vemrat_pay
+    source = textwrap.dedent(
+        """
+        from decimal import Decimal
+        from fractions import Fraction
 
-            client = vemrat_pay.Client("ck", "sk")
-            result: vemrat_pay.PaymentResult = client.create_payment(10.0, "CNY", "acct", "https://x/cb")
-            status = client.query_order(result.order_id)
-            code: int = status.pay_status
-            fields: dict[str, str] = client.verify_callback("{}", "sig")
-            wrong: int = result.pay_url
-            """
-        )
+        import vemrat_pay
+
+        client = vemrat_pay.Client("ck", "sk")
+        result: vemrat_pay.PaymentResult = client.create_payment(10.0, "CNY", "acct", "https://x/cb")
+        status = client.query_order(result.order_id)
+        code: int = status.pay_status
+        fields: dict[str, str] = client.verify_callback("{}", "sig")
+        for amount in (10, Decimal("10.00"), Fraction(21, 2), True):
+            client.create_payment(amount, "CNY", "acct", "https://x/cb")
+        wrong: int = result.pay_url  # deliberate error: pay_url is a str
+        client.create_payment("10.00", "CNY", "acct", "https://x/cb")  # deliberate error: a str amount
+        """
     )
+    (tmp_path / "use.py").write_text(source)
     result = run("mypy", "--strict", "--no-incremental", "use.py", cwd=tmp_path)
     assert result.returncode == 1, result.stdout
-    # The only error is the deliberate one: pay_url is a str.
-    errors = [line for line in result.stdout.splitlines() if ": error:" in line]
-    assert len(errors) == 1 and "use.py:9" in errors[0] and '"str"' in errors[0], result.stdout
+    deliberate = [f"use.py:{n}" for n, line in enumerate(source.splitlines(), 1) if "# deliberate error" in line]
+    errors = [line.split(": error:")[0] for line in result.stdout.splitlines() if ": error:" in line]
+    assert errors == deliberate, result.stdout
