@@ -1,7 +1,8 @@
 """python -m vemrat_pay_sandbox --merchant COMMUNITY:SPONSOR [--merchant ...] [--db PATH]
 
-Prints the base URL on the first line and the dashboard's URL on the next, then serves
-until interrupted.
+Prints the base URL on the first line, the dashboard's URL on the next and, with
+--https, the path of the CA certificate to trust on a third; then serves until
+interrupted.
 """
 
 from __future__ import annotations
@@ -57,16 +58,24 @@ def main(argv: list[str] | None = None) -> int:
                              "an empty text means no retries)")
     parser.add_argument("--max-connections", type=int, default=DEFAULT_MAX_CONNECTIONS,
                         help="connections served at once; more wait their turn")
+    parser.add_argument("--https", action="store_true",
+                        help="serve HTTPS under a certificate made at start-up by a local CA")
+    parser.add_argument("--tls-dir", metavar="DIR",
+                        help="where the CA and the certificate are kept; the CA found there is "
+                             "reused (default: a temporary directory)")
     parser.add_argument("--log", action="store_true", help="log every request to stderr")
     args = parser.parse_args(argv)
 
     sandbox = Sandbox(dict(args.merchant), args.db, host=args.host, port=args.port,
                       timestamp_window=args.timestamp_window, order_ttl=args.order_ttl,
                       log=args.log, max_connections=args.max_connections,
-                      retry_delays=args.retry_delays)
+                      retry_delays=args.retry_delays, https=args.https, tls_dir=args.tls_dir)
     signal.signal(signal.SIGTERM, _interrupt)
     print(sandbox.base_url)
-    print(f"dashboard: {sandbox.base_url}/sandbox/", flush=True)
+    print(f"dashboard: {sandbox.base_url}/sandbox/")
+    if sandbox.ca_file is not None:
+        print(f"CA certificate: {sandbox.ca_file} (export SSL_CERT_FILE={sandbox.ca_file})")
+    sys.stdout.flush()
     try:
         sandbox.serve_forever()
     except KeyboardInterrupt:

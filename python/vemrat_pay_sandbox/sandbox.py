@@ -2,6 +2,9 @@
 
 from __future__ import annotations
 
+import shutil
+import ssl
+import tempfile
 import threading
 import time
 from collections.abc import Callable, Mapping, Sequence
@@ -12,6 +15,7 @@ from .callbacks.outbox import DEFAULT_RETRY_DELAYS, Outbox
 from .faults import FaultRules
 from .service import DEFAULT_ORDER_TTL, DEFAULT_TIMESTAMP_WINDOW, Service
 from .store import Store
+from .tls import make_certificates
 from .web.server import DEFAULT_IDLE_TIMEOUT, DEFAULT_MAX_CONNECTIONS, SandboxHTTPServer
 
 
@@ -43,7 +47,11 @@ class Sandbox:
                  retry_delays: Sequence[float] = DEFAULT_RETRY_DELAYS,
                  clock: Callable[[], float] = time.time, log: bool = False,
                  max_connections: int = DEFAULT_MAX_CONNECTIONS,
-                 idle_timeout: float = DEFAULT_IDLE_TIMEOUT) -> None:
+                 idle_timeout: float = DEFAULT_IDLE_TIMEOUT,
+                 https: bool = False, tls_dir: str | None = None) -> None:
+        self.ca_file: str | None = None
+        self._temporary_tls_dir: str | None = None
+        tls = self._tls_context(host, tls_dir) if https else None
         self.store = Store(db)
         self.outbox = Outbox(self.store.deliveries, retry_delays=retry_delays,
                              timeout=callback_timeout)
@@ -53,13 +61,14 @@ class Sandbox:
         try:
             self.server = SandboxHTTPServer((host, port), self.service, log=log,
                                             max_connections=max_connections,
-                                            idle_timeout=idle_timeout)
+                                            idle_timeout=idle_timeout, tls=tls)
         except BaseException:
             self.store.close()
+            self._remove_temporary_tls_dir()
             raise
         bound_host, bound_port = self.server.server_address[:2]
         shown_host = f"[{bound_host!s}]" if ":" in str(bound_host) else str(bound_host)
-        self.base_url = f"http://{shown_host}:{bound_port}"
+        self.base_url = f"{'https' if https else 'http'}://{shown_host}:{bound_port}"
         self.service.base_url = self.base_url
         self._thread: threading.Thread | None = None
         self._outbox_started = False
@@ -95,6 +104,25 @@ class Sandbox:
         if self._outbox_started:
             self.outbox.stop()
         self.store.close()
+        self._remove_temporary_tls_dir()
+
+    def _tls_context(self, host: str, tls_dir: str | None) -> ssl.SSLContext:
+        if tls_dir is None:
+            tls_dir = self._temporary_tls_dir = tempfile.mkdtemp(prefix="vemrat-sandbox-tls-")
+        try:
+            certificate = make_certificates(tls_dir, host)
+        except BaseException:
+            self._remove_temporary_tls_dir()
+            raise
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(certificate.certificate_file, certificate.key_file)
+        self.ca_file = certificate.ca_file
+        return context
+
+    def _remove_temporary_tls_dir(self) -> None:
+        if self._temporary_tls_dir is not None:
+            shutil.rmtree(self._temporary_tls_dir, ignore_errors=True)
+            self._temporary_tls_dir = None
 
     def _start_outbox(self) -> None:
         if not self._outbox_started:

@@ -5,12 +5,11 @@ import hmac
 import json
 import select
 import socket
-import time
 
 import pytest
 
 from vemrat_pay_sandbox import Sandbox
-from wire import CallbackReceiver, Merchant, control, exchange, record
+from wire import CallbackReceiver, Merchant, control, exchange, record, wait_until
 
 
 def raw_exchange(base_url: str, request: bytes) -> bytes:
@@ -139,16 +138,10 @@ def test_connections_beyond_the_bound_wait_for_a_free_slot():
             assert select.select([waiting], [], [], 0)[0] == []
             silent[0].close()
             answer = waiting.makefile("rb").read()
-            assert answer.startswith(b"HTTP/1.0 200 ")
+            assert answer.startswith(b"HTTP/1.1 200 ")
             assert sandbox.server.waiting == 0
         finally:
             waiting.close()
             for connection in silent:
                 connection.close()
 
-
-def wait_until(condition, timeout: float = 10.0) -> None:
-    deadline = time.monotonic() + timeout
-    while not condition():
-        assert time.monotonic() < deadline, "condition not reached"
-        time.sleep(0.005)

@@ -181,3 +181,11 @@ class CallbackReceiver:
         self._server.shutdown()
         self._thread.join()
         self._server.server_close()
+
+
+def wait_until(condition, timeout: float = 10.0) -> None:
+    """Polls a condition on the sandbox's own state until it holds; fails after `timeout` s."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert time.monotonic() < deadline, "condition not reached"
+        time.sleep(0.005)

@@ -37,6 +37,8 @@ _HEADER_VALUE = re.compile(r"[\x20-\x7e]*")
 class SandboxHandler(BaseHTTPRequestHandler):
     server: SandboxHTTPServer
     server_version = "VemratSandbox/0.1"
+    # Persistent connections: every answer has a Content-Length and every body is read.
+    protocol_version = "HTTP/1.1"
     # Answers to unreadable request lines get a status line too (HTTP/0.9 had none).
     default_request_version = "HTTP/1.0"
 
@@ -62,6 +64,9 @@ class SandboxHandler(BaseHTTPRequestHandler):
                headers: dict[str, str] | None = None) -> None:
         fields = {"Content-Type": content_type, "Content-Length": str(len(payload)),
                   "Cache-Control": "no-store", **(headers or {})}
+        if self.server.waiting:
+            # Another connection waits for a slot: free this one instead of keeping it.
+            self.close_connection = True
         if self.close_connection:
             fields["Connection"] = "close"
         for name, value in fields.items():

@@ -1,8 +1,11 @@
-"""The listening server: one thread per connection, a bound on connections served at once."""
+"""The listening server: one thread per connection, a bound on connections served at once,
+persistent HTTP/1.1 connections, and TLS when it is given a context."""
 
 from __future__ import annotations
 
+import json
 import socket
+import ssl
 import threading
 from http.server import ThreadingHTTPServer
 
@@ -10,16 +13,21 @@ from ..service import Service
 from .handler import SandboxHandler
 
 DEFAULT_MAX_CONNECTIONS = 64
-# How long a connection may stay silent before the server closes it and frees its slot.
-DEFAULT_IDLE_TIMEOUT = 30.0
+# How long a connection may stay silent (before its first request or between two) before
+# the server closes it and frees its slot.
+DEFAULT_IDLE_TIMEOUT = 15.0
+# The first byte of every TLS connection: a handshake record.
+_TLS_HANDSHAKE = 0x16
 
 
 class SandboxHTTPServer(ThreadingHTTPServer):
     """Serves at most `max_connections` connections at once, each on its own thread.
 
     Further connections wait, accepted or in the listen backlog, until one of those
-    served closes; `waiting` counts the accepted ones. `stopping` is set by `shutdown()`
-    and ends every wait a handler makes.
+    served closes; `waiting` counts the accepted ones, and while any waits, every answer
+    closes its connection instead of keeping it. `connections_accepted` counts every
+    connection since the start. `stopping` is set by `shutdown()`, ends every wait a
+    handler makes and closes the connections still open.
     """
 
     daemon_threads = True
@@ -27,11 +35,16 @@ class SandboxHTTPServer(ThreadingHTTPServer):
 
     def __init__(self, address: tuple[str, int], service: Service, *, log: bool = False,
                  max_connections: int = DEFAULT_MAX_CONNECTIONS,
-                 idle_timeout: float = DEFAULT_IDLE_TIMEOUT) -> None:
+                 idle_timeout: float = DEFAULT_IDLE_TIMEOUT,
+                 tls: ssl.SSLContext | None = None) -> None:
         self._slots = threading.BoundedSemaphore(max_connections)
+        self._open: set[socket.socket] = set()
+        self._open_lock = threading.Lock()
         self.stopping = threading.Event()
         self.waiting = 0
+        self.connections_accepted = 0
         self.idle_timeout = idle_timeout
+        self.tls = tls
         super().__init__(address, SandboxHandler)
         self.service = service
         self.log = log
@@ -39,6 +52,7 @@ class SandboxHTTPServer(ThreadingHTTPServer):
     def process_request(self, request: socket.socket,  # type: ignore[override]
                         client_address: tuple[str, int]) -> None:
         # Runs on the accepting thread, so while every slot is taken nothing more is accepted.
+        self.connections_accepted += 1
         self.waiting += 1
         try:
             while not self._slots.acquire(timeout=0.05):
@@ -55,11 +69,47 @@ class SandboxHTTPServer(ThreadingHTTPServer):
 
     def process_request_thread(self, request: socket.socket,  # type: ignore[override]
                                client_address: tuple[str, int]) -> None:
+        with self._open_lock:
+            self._open.add(request)
         try:
             super().process_request_thread(request, client_address)
         finally:
+            with self._open_lock:
+                self._open.discard(request)
             self._slots.release()
+
+    def finish_request(self, request: socket.socket,  # type: ignore[override]
+                       client_address: tuple[str, int]) -> None:
+        if self.tls is None:
+            super().finish_request(request, client_address)
+            return
+        request.settimeout(self.idle_timeout)
+        try:
+            first = request.recv(1, socket.MSG_PEEK)
+            if first and first[0] != _TLS_HANDSHAKE:
+                _refuse_plain_http(request)
+                return
+            secured = self.tls.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return  # no handshake, no channel to answer on
+        try:
+            super().finish_request(secured, client_address)
+        finally:
+            secured.close()
 
     def shutdown(self) -> None:
         self.stopping.set()
         super().shutdown()
+        with self._open_lock:
+            for connection in self._open:
+                try:
+                    connection.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+
+
+def _refuse_plain_http(connection: socket.socket) -> None:
+    """Answer a plain HTTP request that reached the HTTPS port, so that the mistake shows."""
+    payload = json.dumps({"detail": "this sandbox speaks HTTPS: use an https:// URL"}).encode()
+    connection.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Type: application/json\r\n"
+                       b"Content-Length: %d\r\nConnection: close\r\n\r\n%s" % (len(payload), payload))
