@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "service/json.hpp"
+#include "core/json/reader.hpp"
 
 namespace {
 
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "json_bench: cannot read %s\n", path);
             return 1;
         }
-        auto check = vemrat::json::parse_json(text);
+        auto check = vemrat::core::json::parse_json(text);
         if (!check) {
             std::fprintf(stderr, "json_bench: %s does not parse: %s\n", path, check.error().text().c_str());
             return 1;
@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         std::size_t per_round = 1;
         for (;;) {
             const auto start = clock::now();
-            for (std::size_t i = 0; i < per_round; ++i) sink = sink + vemrat::json::parse_json(text)->tape_size();
+            for (std::size_t i = 0; i < per_round; ++i) sink = sink + vemrat::core::json::parse_json(text)->root().size();
             const double took = std::chrono::duration<double>(clock::now() - start).count();
             if (took >= seconds / rounds / 4) {
                 per_round = std::max<std::size_t>(1, static_cast<std::size_t>(static_cast<double>(per_round) * (seconds / rounds) / took));
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         double best_ns = 0;
         for (int r = 0; r < rounds; ++r) {
             const auto start = clock::now();
-            for (std::size_t i = 0; i < per_round; ++i) sink = sink + vemrat::json::parse_json(text)->tape_size();
+            for (std::size_t i = 0; i < per_round; ++i) sink = sink + vemrat::core::json::parse_json(text)->root().size();
             const double took = std::chrono::duration<double>(clock::now() - start).count();
             const double rate = static_cast<double>(text.size()) * static_cast<double>(per_round) / took / 1e6;
             rates.push_back(rate);

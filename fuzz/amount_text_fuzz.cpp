@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "service/amount_text.hpp"
+#include "core/service/amount_text.hpp"
 
 namespace {
 
@@ -25,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size != sizeof(double)) return 0;
     double amount;
     std::memcpy(&amount, data, sizeof amount);
-    const std::string text = vemrat::amount_text(amount);
+    const std::string text = vemrat::core::amount_text(amount);
 
     std::string appended = "amount=";
-    vemrat::amount_text_into(appended, amount);
+    vemrat::core::amount_text_into(appended, amount);
     if (appended != "amount=" + text) __builtin_trap();
 
     if (std::isnan(amount)) {

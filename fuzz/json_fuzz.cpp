@@ -20,13 +20,16 @@
 #include <string>
 #include <string_view>
 
-#include "service/envelope.hpp"
-#include "service/json.hpp"
+#include "core/json/reader.hpp"
+#include "core/service/envelope.hpp"
+#include "json_inspect.hpp"
 
 namespace {
 
-using vemrat::json::Kind;
-using vemrat::json::Value;
+using vemrat::core::json::DocumentInspector;
+using vemrat::core::json::Kind;
+using vemrat::core::json::Reason;
+using vemrat::core::json::Value;
 
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "json_fuzz: check failed: %s\n", what);
@@ -38,41 +41,20 @@ using vemrat::json::Value;
         if (!(condition)) fail(#condition); \
     } while (false)
 
-constexpr std::array<std::string_view, 19> reasons = {
-    vemrat::json::reason::eof_value,
-    vemrat::json::reason::eof_list,
-    vemrat::json::reason::eof_object,
-    vemrat::json::reason::eof_string,
-    vemrat::json::reason::expected_colon,
-    vemrat::json::reason::expected_list_comma_or_end,
-    vemrat::json::reason::expected_object_comma_or_end,
-    vemrat::json::reason::expected_ident,
-    vemrat::json::reason::expected_value,
-    vemrat::json::reason::invalid_escape,
-    vemrat::json::reason::invalid_number,
-    vemrat::json::reason::number_out_of_range,
-    vemrat::json::reason::control_character,
-    vemrat::json::reason::key_must_be_a_string,
-    vemrat::json::reason::lone_leading_surrogate,
-    vemrat::json::reason::unexpected_end_of_hex_escape,
-    vemrat::json::reason::trailing_comma,
-    vemrat::json::reason::trailing_characters,
-    vemrat::json::reason::recursion_limit_exceeded,
-};
-
 struct Walk {
-    const vemrat::json::Document& doc;
+    const vemrat::core::json::Document& doc;
 
     bool in_strings(std::string_view s) const {
-        const char* lo = doc.strings_begin();
-        const char* hi = lo + doc.strings_size();
+        const char* lo = DocumentInspector::strings_begin(doc);
+        const char* hi = lo + DocumentInspector::strings_size(doc);
         return s.data() >= lo && s.data() + s.size() <= hi;
     }
 
     // Checks the subtree at v; returns the node after it.
     const Value* check(const Value& v, std::size_t depth) const {
-        const Value* const tape_end = doc.tape_begin() + doc.tape_size();
-        FUZZ_ASSERT(&v >= doc.tape_begin() && &v < tape_end);
+        const Value* const tape_begin = DocumentInspector::tape_begin(doc);
+        const Value* const tape_end = tape_begin + DocumentInspector::tape_size(doc);
+        FUZZ_ASSERT(&v >= tape_begin && &v < tape_end);
         switch (v.kind()) {
             case Kind::Null:
             case Kind::Bool:
@@ -86,7 +68,7 @@ struct Walk {
                 FUZZ_ASSERT(in_strings(v.as_string()));
                 break;
             case Kind::Array: {
-                FUZZ_ASSERT(depth < vemrat::json::max_depth);
+                FUZZ_ASSERT(depth < vemrat::core::json::max_depth);
                 std::size_t count = 0;
                 const Value* at = &v + 1;
                 for (const Value& element : v.elements()) {
@@ -99,7 +81,7 @@ struct Walk {
                 break;
             }
             case Kind::Object: {
-                FUZZ_ASSERT(depth < vemrat::json::max_depth);
+                FUZZ_ASSERT(depth < vemrat::core::json::max_depth);
                 std::size_t count = 0;
                 const Value* at = &v + 1;
                 for (auto member : v.members()) {
@@ -227,11 +209,11 @@ bool same(const Value& a, const Value& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    auto parsed = vemrat::json::parse_json(text);
+    auto parsed = vemrat::core::json::parse_json(text);
     if (!parsed) {
-        const vemrat::json::Error& error = parsed.error();
+        const vemrat::core::json::Error& error = parsed.error();
         bool known = false;
-        for (std::string_view reason : reasons) known = known || (reason == error.reason);
+        for (const Reason reason : vemrat::core::json::all_reasons()) known = known || reason == error.reason;
         FUZZ_ASSERT(known);
         FUZZ_ASSERT(error.offset <= size);
         std::size_t line = 1, start = 0;
@@ -245,34 +227,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_ASSERT(error.column == error.offset - start);
         // Where the body ends too early, the offset is the body length; every other
         // fault names a byte, so its offset is at least 1.
-        if (error.reason.starts_with("EOF")) {
+        if (vemrat::core::json::reason_text(error.reason).starts_with("EOF")) {
             FUZZ_ASSERT(error.offset == size);
         } else {
             FUZZ_ASSERT(error.offset >= 1);
         }
         // The envelope's message carries the error text and the whole body.
-        auto envelope = vemrat::service::decode_envelope(200, text);
+        auto envelope = vemrat::core::decode_envelope(200, text);
         FUZZ_ASSERT(!envelope && envelope.error() == "Invalid JSON: " + error.text() + " | body: " + std::string(text));
         return 0;
     }
 
-    const vemrat::json::Document& doc = *parsed;
-    FUZZ_ASSERT(doc.tape_size() >= 1);
-    FUZZ_ASSERT(doc.strings_size() <= size);
+    const vemrat::core::json::Document& doc = *parsed;
+    FUZZ_ASSERT(DocumentInspector::tape_size(doc) >= 1);
+    FUZZ_ASSERT(DocumentInspector::strings_size(doc) <= size);
     const Walk walk{doc};
-    FUZZ_ASSERT(walk.check(doc.root(), 0) == doc.tape_begin() + doc.tape_size());
+    FUZZ_ASSERT(walk.check(doc.root(), 0) == DocumentInspector::tape_begin(doc) + DocumentInspector::tape_size(doc));
 
     std::string again;
     write(again, doc.root());
-    auto reparsed = vemrat::json::parse_json(again);
+    auto reparsed = vemrat::core::json::parse_json(again);
     FUZZ_ASSERT(reparsed.has_value());
     FUZZ_ASSERT(same(doc.root(), reparsed->root()));
 
-    auto envelope = vemrat::service::decode_envelope(200, text);
+    auto envelope = vemrat::core::decode_envelope(200, text);
     if (envelope) {
         FUZZ_ASSERT(envelope->data != nullptr);
-        (void)vemrat::service::text_field(*envelope->data, "order_id");
-        (void)vemrat::service::int_field(*envelope->data, "pay_status");
+        (void)vemrat::core::text_field(*envelope->data, "order_id");
+        (void)vemrat::core::int_field(*envelope->data, "pay_status");
     }
     return 0;
 }

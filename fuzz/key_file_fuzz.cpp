@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "config/key_file.hpp"
+#include "core/config/key_file.hpp"
 
 namespace {
 
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view key = keys[data[0] % (sizeof keys / sizeof keys[0])];
     const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
 
-    const std::optional<std::string> found = vemrat::extract_key_value(text, key);
+    const std::optional<std::string> found = vemrat::core::extract_key_value(text, key);
     const std::optional<std::u32string> decoded = decode(text);
     if (!decoded) return 0;
     if (found != reference_extract(*decoded, *decode(key))) __builtin_trap();

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/percent_encode.hpp"
+#include "core/text/percent_encode.hpp"
 
 namespace {
 
@@ -26,7 +26,7 @@ int upper_hex_value(char c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    const std::string encoded = vemrat::percent_encode(input);
+    const std::string encoded = vemrat::core::percent_encode(input);
 
     std::string decoded;
     std::size_t escapes = 0;
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (encoded.size() != input.size() + 2 * escapes) __builtin_trap();
 
     std::string appended = "x=";
-    vemrat::percent_encode_into(appended, input);
+    vemrat::core::percent_encode_into(appended, input);
     if (appended != "x=" + encoded) __builtin_trap();
     return 0;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/utf8.hpp"
+#include "core/text/utf8.hpp"
 
 namespace {
 
@@ -91,10 +91,10 @@ std::string reference_lossy(std::string_view s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    const bool valid = vemrat::is_valid_utf8(input);
+    const bool valid = vemrat::core::is_valid_utf8(input);
     if (valid != reference_valid(input)) __builtin_trap();
 
-    const std::string lossy = vemrat::decode_utf8_lossy(input);
+    const std::string lossy = vemrat::core::decode_utf8_lossy(input);
     if (!reference_valid(lossy)) __builtin_trap();
     if (valid && lossy != input) __builtin_trap();
     if (!valid && lossy == input) __builtin_trap();

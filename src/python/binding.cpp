@@ -1,28 +1,32 @@
 #include "python/binding.hpp"
 
+#include "core/text/fill.hpp"
+#include "core/texts.hpp"
+#include "core/try.hpp"
+
 #include <string>
 
 namespace vemrat::py {
 
 namespace {
 
+using core::fill;
+
 std::string full_name(const Parameters& parameters) {
-    std::string name;
-    name.append(parameters.class_name).append(".").append(parameters.function_name).append("()");
-    return name;
+    return fill(texts::full_name, {parameters.class_name, parameters.function_name});
 }
 
 Result<void> check_positional_count(const Parameters& parameters, std::size_t given) {
     const std::size_t total = parameters.names.size();
     if (given <= total) return {};
-    std::string message = full_name(parameters) + " takes ";
+    const std::string_view verb = given == 1 ? "was" : "were";
     if (parameters.required == total) {
-        message += std::to_string(total);
-    } else {
-        message += "from " + std::to_string(parameters.required) + " to " + std::to_string(total);
+        return fail(PyExc_TypeError, fill(texts::too_many_positional,
+                                          {full_name(parameters), std::to_string(total), std::to_string(given), verb}));
     }
-    message += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
-    return fail(PyExc_TypeError, std::move(message));
+    return fail(PyExc_TypeError,
+                fill(texts::too_many_positional_range, {full_name(parameters), std::to_string(parameters.required),
+                                                        std::to_string(total), std::to_string(given), verb}));
 }
 
 Result<void> bind_keyword(const Parameters& parameters, PyObject* name, PyObject* value, std::span<PyObject*> out) {
@@ -33,22 +37,20 @@ Result<void> bind_keyword(const Parameters& parameters, PyObject* name, PyObject
     for (std::size_t index = 0; index < parameters.names.size(); ++index) {
         if (parameters.names[index] != keyword) continue;
         if (out[index] != nullptr) {
-            return fail(PyExc_TypeError,
-                        full_name(parameters) + " got multiple values for argument '" + std::string(keyword) + "'");
+            return fail(PyExc_TypeError, fill(texts::multiple_values, {full_name(parameters), keyword}));
         }
         out[index] = value;
         return {};
     }
-    return fail(PyExc_TypeError,
-                full_name(parameters) + " got an unexpected keyword argument '" + std::string(keyword) + "'");
+    return fail(PyExc_TypeError, fill(texts::unexpected_keyword, {full_name(parameters), keyword}));
 }
 
 Result<void> check_required(const Parameters& parameters, std::span<PyObject*> out) {
     std::size_t missing = 0;
     for (std::size_t index = 0; index < parameters.required; ++index) missing += out[index] == nullptr;
     if (missing == 0) return {};
-    std::string message = full_name(parameters) + " missing " + std::to_string(missing) + " required positional " +
-                          (missing == 1 ? "argument" : "arguments") + ": ";
+    std::string message = fill(texts::missing_required, {full_name(parameters), std::to_string(missing),
+                                                         missing == 1 ? "argument" : "arguments"});
     std::size_t listed = 0;
     for (std::size_t index = 0; index < parameters.required; ++index) {
         if (out[index] != nullptr) continue;
@@ -70,15 +72,11 @@ Result<void> check_required(const Parameters& parameters, std::span<PyObject*> o
 Result<void> bind_arguments(const Parameters& parameters, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames, std::span<PyObject*> out) {
     const auto positional = static_cast<std::size_t>(nargs);
-    if (auto counted = check_positional_count(parameters, positional); !counted) return counted;
-    for (PyObject*& slot : out) slot = nullptr;
-    for (std::size_t index = 0; index < positional; ++index) out[index] = args[index];
-    if (kwnames != nullptr) {
-        const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
-        for (Py_ssize_t index = 0; index < keywords; ++index) {
-            auto bound = bind_keyword(parameters, PyTuple_GET_ITEM(kwnames, index), args[nargs + index], out);
-            if (!bound) return bound;
-        }
+    VEMRAT_TRY(check_positional_count(parameters, positional));
+    for (std::size_t index = 0; index < out.size(); ++index) out[index] = index < positional ? args[index] : nullptr;
+    const Py_ssize_t keywords = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t index = 0; index < keywords; ++index) {
+        VEMRAT_TRY(bind_keyword(parameters, PyTuple_GET_ITEM(kwnames, index), args[nargs + index], out));
     }
     return check_required(parameters, out);
 }
@@ -86,17 +84,15 @@ Result<void> bind_arguments(const Parameters& parameters, PyObject* const* args,
 Result<void> bind_arguments(const Parameters& parameters, PyObject* args, PyObject* kwargs,
                             std::span<PyObject*> out) {
     const auto positional = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
-    if (auto counted = check_positional_count(parameters, positional); !counted) return counted;
-    for (PyObject*& slot : out) slot = nullptr;
-    for (std::size_t index = 0; index < positional; ++index) out[index] = PyTuple_GET_ITEM(args, index);
-    if (kwargs != nullptr) {
-        Py_ssize_t position = 0;
-        PyObject* name = nullptr;
-        PyObject* value = nullptr;
-        while (PyDict_Next(kwargs, &position, &name, &value)) {
-            auto bound = bind_keyword(parameters, name, value, out);
-            if (!bound) return bound;
-        }
+    VEMRAT_TRY(check_positional_count(parameters, positional));
+    for (std::size_t index = 0; index < out.size(); ++index) {
+        out[index] = index < positional ? PyTuple_GET_ITEM(args, index) : nullptr;
+    }
+    Py_ssize_t position = 0;
+    PyObject* name = nullptr;
+    PyObject* value = nullptr;
+    while (kwargs != nullptr && PyDict_Next(kwargs, &position, &name, &value)) {
+        VEMRAT_TRY(bind_keyword(parameters, name, value, out));
     }
     return check_required(parameters, out);
 }

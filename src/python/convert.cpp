@@ -1,5 +1,8 @@
 #include "python/convert.hpp"
 
+#include "core/text/fill.hpp"
+#include "core/texts.hpp"
+
 namespace vemrat::py {
 
 std::string type_name(PyObject* object) {
@@ -13,13 +16,11 @@ std::string type_name(PyObject* object) {
 }
 
 PythonError conversion_error(PyObject* object, std::string_view kind) {
-    std::string message = "'" + type_name(object) + "' object cannot be converted to '";
-    message.append(kind).append("'");
-    return PythonError::deferred(PyExc_TypeError, std::move(message));
+    return PythonError::deferred(PyExc_TypeError, core::fill(texts::cannot_convert, {type_name(object), kind}));
 }
 
 Result<std::string_view> text_view(PyObject* object) {
-    if (!PyUnicode_Check(object)) return std::unexpected(conversion_error(object, "PyString"));
+    if (!PyUnicode_Check(object)) return std::unexpected(conversion_error(object, texts::text_kind));
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(object, &size);
     if (text == nullptr) return fail_with_pending();
@@ -35,8 +36,7 @@ Result<double> float_value(PyObject* object) {
 
 PythonError argument_error(std::string_view name, PythonError error) {
     if (!error.is_exactly(PyExc_TypeError)) return error;
-    std::string message = "argument '";
-    message.append(name).append("': ").append(error.message());
+    const std::string message = core::fill(texts::argument_named, {name, error.message()});
     Ref cause = error.cause();
     if (!cause) return PythonError::deferred(PyExc_TypeError, std::move(message));
     Ref replacement = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, new_text(message).get()));

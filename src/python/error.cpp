@@ -1,5 +1,6 @@
 #include "python/error.hpp"
 
+#include "core/texts.hpp"
 #include "python/compat.hpp"
 
 #include <cstdio>
@@ -41,7 +42,7 @@ void PythonError::restore() && {
         return;
     }
     if (type_ == nullptr || !PyExceptionClass_Check(type_)) {
-        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+        PyErr_SetString(PyExc_TypeError, texts::not_an_exception_class.data());
         return;
     }
     Ref message = Ref::steal(PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size())));
@@ -59,7 +60,7 @@ Ref PythonError::cause() const { return exception_ ? Ref::steal(PyException_GetC
 PythonError take_exception(std::source_location where) {
     Ref exception = Ref::steal(PyErr_GetRaisedException());
     if (!exception) {
-        return PythonError::deferred(PyExc_SystemError, "attempted to fetch exception but none was set");
+        return PythonError::deferred(PyExc_SystemError, std::string(texts::no_exception_set));
     }
     if (panic_class != nullptr && Py_IS_TYPE(exception.get(), reinterpret_cast<PyTypeObject*>(panic_class))) {
         std::string message = text_of(exception.get());
@@ -73,11 +74,7 @@ PythonError take_exception(std::source_location where) {
 
 PyObject* panic_exception_class() {
     if (panic_class == nullptr) {
-        panic_class = PyErr_NewExceptionWithDoc(
-            "vemrat_pay_runtime.PanicException",
-            "An internal failure of vemrat_pay: a broken assumption of the module itself, not an error of the "
-            "caller. It derives from BaseException so that `except Exception` does not swallow it.",
-            PyExc_BaseException, nullptr);
+        panic_class = PyErr_NewExceptionWithDoc(texts::panic_type, texts::panic_doc, PyExc_BaseException, nullptr);
     }
     return panic_class;
 }
@@ -91,7 +88,7 @@ void raise_internal_failure(const InternalFailure& failure) noexcept {
         if (panic_type == nullptr) {
             // Out of memory at the first internal failure: the interpreter's own exception
             // (MemoryError) stands, and the class is created at the next one.
-            write_stderr("vemrat_pay: Failed to initialize new exception type.\n");
+            write_stderr("vemrat_pay: " + std::string(texts::panic_class_unavailable) + "\n");
             return;
         }
         PythonError::deferred(panic_type, failure.what()).restore();

@@ -86,6 +86,14 @@ private:
     throw InternalFailure(std::move(message), where);
 }
 
+// The value of a pure step whose failure can only be a broken assumption of the machine (a clock
+// before 1970, no random source, libcrypto unable to compute): such a failure is an internal one.
+template <class T>
+T or_panic(std::expected<T, std::string> result, std::source_location where = std::source_location::current()) {
+    if (!result) panic(std::move(result.error()), where);
+    return std::move(*result);
+}
+
 // The PanicException class (derived from BaseException), created on first use. Borrowed; null
 // with the exception pending when the class cannot be created (tried again on the next use).
 PyObject* panic_exception_class();

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "check.hpp"
-#include "service/amount_text.hpp"
+#include "core/service/amount_text.hpp"
 
 TEST_CASE(amount_text_rows) {
     using limits = std::numeric_limits<double>;
@@ -43,9 +43,9 @@ TEST_CASE(amount_text_rows) {
     };
     for (const Row& row : rows) {
         ROW(row.name);
-        CHECK_EQ(vemrat::amount_text(row.amount), row.text);
+        CHECK_EQ(vemrat::core::amount_text(row.amount), row.text);
         std::string appended = "amount=";
-        vemrat::amount_text_into(appended, row.amount);
+        vemrat::core::amount_text_into(appended, row.amount);
         CHECK_EQ(appended, "amount=" + row.text);
         if (std::isfinite(row.amount)) {
             double back = 0;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "check.hpp"
-#include "config/base_url.hpp"
+#include "core/config/base_url.hpp"
 
 namespace {
 
@@ -36,15 +36,15 @@ private:
 }  // namespace
 
 TEST_CASE(default_base_url_shape) {
-    CHECK_EQ(vemrat::DEFAULT_BASE_URL.size(), 22u);
-    CHECK(vemrat::DEFAULT_BASE_URL.starts_with("https://"));
-    CHECK(!vemrat::DEFAULT_BASE_URL.ends_with("/"));
-    CHECK_EQ(vemrat::DEFAULT_BASE_URL.find('/', 8), std::string_view::npos);
-    CHECK_EQ(std::string_view(vemrat::BASE_URL_VARIABLE), "VEMRAT_PAY_BASE_URL");
+    CHECK_EQ(vemrat::core::DEFAULT_BASE_URL.size(), 22u);
+    CHECK(vemrat::core::DEFAULT_BASE_URL.starts_with("https://"));
+    CHECK(!vemrat::core::DEFAULT_BASE_URL.ends_with("/"));
+    CHECK_EQ(vemrat::core::DEFAULT_BASE_URL.find('/', 8), std::string_view::npos);
+    CHECK_EQ(std::string_view(vemrat::core::BASE_URL_VARIABLE), "VEMRAT_PAY_BASE_URL");
 }
 
 TEST_CASE(base_url_rows) {
-    const std::string fallback(vemrat::DEFAULT_BASE_URL);
+    const std::string fallback(vemrat::core::DEFAULT_BASE_URL);
     struct Row {
         const char* name;
         std::optional<std::string> variable;
@@ -65,7 +65,7 @@ TEST_CASE(base_url_rows) {
     for (const Row& row : rows) {
         ROW(row.name);
         const BaseUrlVariable variable(row.variable);
-        CHECK_EQ(vemrat::base_url(), row.url);
+        CHECK_EQ(vemrat::core::base_url(), row.url);
     }
 }
 
@@ -73,9 +73,9 @@ TEST_CASE(base_url_read_on_every_call) {
     const std::string first = "https://one.example";
     const std::string second = "https://two.example";
     const BaseUrlVariable variable(first);
-    CHECK_EQ(vemrat::base_url(), first);
+    CHECK_EQ(vemrat::core::base_url(), first);
     ::setenv("VEMRAT_PAY_BASE_URL", second.c_str(), 1);
-    CHECK_EQ(vemrat::base_url(), second);
+    CHECK_EQ(vemrat::core::base_url(), second);
     ::unsetenv("VEMRAT_PAY_BASE_URL");
-    CHECK_EQ(vemrat::base_url(), std::string(vemrat::DEFAULT_BASE_URL));
+    CHECK_EQ(vemrat::core::base_url(), std::string(vemrat::core::DEFAULT_BASE_URL));
 }

@@ -6,14 +6,15 @@
 #include <vector>
 
 #include "check.hpp"
-#include "service/envelope.hpp"
+#include "core/json/reader.hpp"
+#include "core/service/envelope.hpp"
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
-using vemrat::json::Kind;
-using vemrat::service::decode_envelope;
-using vemrat::service::int_field;
-using vemrat::service::text_field;
+using vemrat::core::json::Kind;
+using vemrat::core::decode_envelope;
+using vemrat::core::int_field;
+using vemrat::core::text_field;
 
 namespace {
 
@@ -119,8 +120,8 @@ TEST_CASE(envelope_success_hands_out_data) {
     body.assign(body.size(), '#');
     CHECK(first.has_value());
     if (first) {
-        const vemrat::json::Value* data = first->data;
-        vemrat::service::Envelope moved = std::move(*first);
+        const vemrat::core::json::Value* data = first->data;
+        vemrat::core::Envelope moved = std::move(*first);
         CHECK(moved.data == data);
         CHECK_EQ(text_field(*moved.data, "order_id"), "O-1"sv);
         CHECK_EQ(int_field(*moved.data, "pay_status"), 2);
@@ -153,7 +154,7 @@ TEST_CASE(envelope_text_field_rule) {
     };
     for (const Row& row : rows) {
         ROW(row.data + " key " + std::string(row.key));
-        auto parsed = vemrat::json::parse_json(row.data);
+        auto parsed = vemrat::core::json::parse_json(row.data);
         CHECK(parsed.has_value());
         if (!parsed) continue;
         CHECK_EQ(text_field(parsed->root(), row.key), row.expected);
@@ -194,7 +195,7 @@ TEST_CASE(envelope_int_field_rule) {
     };
     for (const Row& row : rows) {
         ROW("value " + row.value);
-        auto parsed = vemrat::json::parse_json(R"({"pay_status":)" + row.value + "}");
+        auto parsed = vemrat::core::json::parse_json(R"({"pay_status":)" + row.value + "}");
         CHECK(parsed.has_value());
         if (!parsed) continue;
         CHECK_EQ(int_field(parsed->root(), "pay_status"), row.expected);
@@ -211,10 +212,10 @@ TEST_CASE(envelope_int_field_rule) {
     }
     // data not an object.
     for (std::string_view data : {"[7]"sv, "7"sv, R"("7")"sv, "null"sv}) {
-        auto parsed = vemrat::json::parse_json(data);
+        auto parsed = vemrat::core::json::parse_json(data);
         CHECK(parsed && int_field(parsed->root(), "pay_status") == 0);
     }
     // Last member wins.
-    auto repeated = vemrat::json::parse_json(R"({"pay_status":1,"pay_status":"x","pay_status":3})");
+    auto repeated = vemrat::core::json::parse_json(R"({"pay_status":1,"pay_status":"x","pay_status":3})");
     CHECK(repeated && int_field(repeated->root(), "pay_status") == 3);
 }

@@ -11,20 +11,23 @@
 #include <vector>
 
 #include "check.hpp"
-#include "service/json.hpp"
+#include "core/json/reader.hpp"
+#include "json_inspect.hpp"
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
-using vemrat::json::Kind;
-using vemrat::json::parse_json;
-using vemrat::json::Value;
-namespace reason = vemrat::json::reason;
+using vemrat::core::json::Kind;
+using vemrat::core::json::parse_json;
+using vemrat::core::json::Value;
+using vemrat::core::json::DocumentInspector;
+using vemrat::core::json::Reason;
+using vemrat::core::json::reason_text;
 
 namespace {
 
 struct FailRow {
     std::string input;
-    std::string_view reason;
+    Reason reason;
     std::size_t line;
     std::size_t column;
 };
@@ -49,8 +52,8 @@ void check_fail(const FailRow& row) {
     auto parsed = parse_json(row.input);
     CHECK(!parsed.has_value());
     if (parsed) return;
-    const vemrat::json::Error& error = parsed.error();
-    CHECK_EQ(error.reason, row.reason);
+    const vemrat::core::json::Error& error = parsed.error();
+    CHECK_EQ(reason_text(error.reason), reason_text(row.reason));
     CHECK_EQ(error.line, row.line);
     CHECK_EQ(error.column, row.column);
     CHECK(error.offset <= row.input.size());
@@ -64,7 +67,7 @@ void check_fail(const FailRow& row) {
     }
     CHECK_EQ(error.line, line);
     CHECK_EQ(error.column, error.offset - start);
-    CHECK_EQ(error.text(), std::string(row.reason) + " at line " + std::to_string(row.line) + " column " +
+    CHECK_EQ(error.text(), std::string(reason_text(row.reason)) + " at line " + std::to_string(row.line) + " column " +
                                std::to_string(row.column));
 }
 
@@ -73,220 +76,257 @@ void check_fail(const FailRow& row) {
 TEST_CASE(json_reasons_points_lines_and_columns) {
     const std::vector<FailRow> rows = {
         // EOF while parsing a value: empty or blank body; after `:`, after `,`; inside literals and numbers.
-        {"", reason::eof_value, 1, 0},
-        {"   ", reason::eof_value, 1, 3},
-        {" \n\t\r", reason::eof_value, 2, 2},
-        {"{\"a\":", reason::eof_value, 1, 5},
-        {"{\"a\": ", reason::eof_value, 1, 6},
-        {"[1,", reason::eof_value, 1, 3},
-        {"[1, \n", reason::eof_value, 2, 0},
-        {"{\"a\":1,", reason::eof_value, 1, 7},
-        {"{\"a\":1, ", reason::eof_value, 1, 8},
-        {"nul", reason::eof_value, 1, 3},
-        {"t", reason::eof_value, 1, 1},
-        {"tr", reason::eof_value, 1, 2},
-        {"fals", reason::eof_value, 1, 4},
-        {"[nu", reason::eof_value, 1, 3},
-        {"-", reason::eof_value, 1, 1},
-        {"[-", reason::eof_value, 1, 2},
-        {"1.", reason::eof_value, 1, 2},
-        {"-0.", reason::eof_value, 1, 3},
-        {"1e", reason::eof_value, 1, 2},
-        {"1E", reason::eof_value, 1, 2},
-        {"1e+", reason::eof_value, 1, 3},
-        {"1.5E-", reason::eof_value, 1, 5},
+        {"", Reason::eof_value, 1, 0},
+        {"   ", Reason::eof_value, 1, 3},
+        {" \n\t\r", Reason::eof_value, 2, 2},
+        {"{\"a\":", Reason::eof_value, 1, 5},
+        {"{\"a\": ", Reason::eof_value, 1, 6},
+        {"[1,", Reason::eof_value, 1, 3},
+        {"[1, \n", Reason::eof_value, 2, 0},
+        {"{\"a\":1,", Reason::eof_value, 1, 7},
+        {"{\"a\":1, ", Reason::eof_value, 1, 8},
+        {"nul", Reason::eof_value, 1, 3},
+        {"t", Reason::eof_value, 1, 1},
+        {"tr", Reason::eof_value, 1, 2},
+        {"fals", Reason::eof_value, 1, 4},
+        {"[nu", Reason::eof_value, 1, 3},
+        {"-", Reason::eof_value, 1, 1},
+        {"[-", Reason::eof_value, 1, 2},
+        {"1.", Reason::eof_value, 1, 2},
+        {"-0.", Reason::eof_value, 1, 3},
+        {"1e", Reason::eof_value, 1, 2},
+        {"1E", Reason::eof_value, 1, 2},
+        {"1e+", Reason::eof_value, 1, 3},
+        {"1.5E-", Reason::eof_value, 1, 5},
         // EOF while parsing a list.
-        {"[", reason::eof_list, 1, 1},
-        {"[ ", reason::eof_list, 1, 2},
-        {"[1", reason::eof_list, 1, 2},
-        {"[1 ", reason::eof_list, 1, 3},
-        {"[[]", reason::eof_list, 1, 3},
-        {"[\"a\"", reason::eof_list, 1, 4},
-        {"[1.5", reason::eof_list, 1, 4},
-        {"[true\n", reason::eof_list, 2, 0},
+        {"[", Reason::eof_list, 1, 1},
+        {"[ ", Reason::eof_list, 1, 2},
+        {"[1", Reason::eof_list, 1, 2},
+        {"[1 ", Reason::eof_list, 1, 3},
+        {"[[]", Reason::eof_list, 1, 3},
+        {"[\"a\"", Reason::eof_list, 1, 4},
+        {"[1.5", Reason::eof_list, 1, 4},
+        {"[true\n", Reason::eof_list, 2, 0},
         // EOF while parsing an object.
-        {"{", reason::eof_object, 1, 1},
-        {"{\n", reason::eof_object, 2, 0},
-        {"{\"a\"", reason::eof_object, 1, 4},
-        {"{\"a\" ", reason::eof_object, 1, 5},
-        {"{\"a\":1", reason::eof_object, 1, 6},
-        {"{\"a\":{}", reason::eof_object, 1, 7},
-        {"{\"a\":null ", reason::eof_object, 1, 10},
+        {"{", Reason::eof_object, 1, 1},
+        {"{\n", Reason::eof_object, 2, 0},
+        {"{\"a\"", Reason::eof_object, 1, 4},
+        {"{\"a\" ", Reason::eof_object, 1, 5},
+        {"{\"a\":1", Reason::eof_object, 1, 6},
+        {"{\"a\":{}", Reason::eof_object, 1, 7},
+        {"{\"a\":null ", Reason::eof_object, 1, 10},
         // EOF while parsing a string: inside, after a backslash, inside \u digits.
-        {"\"", reason::eof_string, 1, 1},
-        {"\"abc", reason::eof_string, 1, 4},
-        {"\"abcdefghijklmnopqrstuvwxyz0123456789", reason::eof_string, 1, 37},
-        {"\"ab\\", reason::eof_string, 1, 4},
-        {"\"\\u", reason::eof_string, 1, 3},
-        {"\"\\u12", reason::eof_string, 1, 5},
-        {"\"\\u123", reason::eof_string, 1, 6},
-        {"\"\\u12\"", reason::eof_string, 1, 6},  // fewer than four bytes left after u
-        {"\"\\uzz\"", reason::eof_string, 1, 6},
-        {"\"\\ud800", reason::eof_string, 1, 7},
-        {"\"\\ud800\\", reason::eof_string, 1, 8},
-        {"\"\\ud800\\u", reason::eof_string, 1, 9},
-        {"\"\\ud800\\udc0", reason::eof_string, 1, 12},
-        {"{\"ab", reason::eof_string, 1, 4},
-        {"[\"x\\\"", reason::eof_string, 1, 5},
+        {"\"", Reason::eof_string, 1, 1},
+        {"\"abc", Reason::eof_string, 1, 4},
+        {"\"abcdefghijklmnopqrstuvwxyz0123456789", Reason::eof_string, 1, 37},
+        {"\"ab\\", Reason::eof_string, 1, 4},
+        {"\"\\u", Reason::eof_string, 1, 3},
+        {"\"\\u12", Reason::eof_string, 1, 5},
+        {"\"\\u123", Reason::eof_string, 1, 6},
+        {"\"\\u12\"", Reason::eof_string, 1, 6},  // fewer than four bytes left after u
+        {"\"\\uzz\"", Reason::eof_string, 1, 6},
+        {"\"\\ud800", Reason::eof_string, 1, 7},
+        {"\"\\ud800\\", Reason::eof_string, 1, 8},
+        {"\"\\ud800\\u", Reason::eof_string, 1, 9},
+        {"\"\\ud800\\udc0", Reason::eof_string, 1, 12},
+        {"{\"ab", Reason::eof_string, 1, 4},
+        {"[\"x\\\"", Reason::eof_string, 1, 5},
         // expected `:`.
-        {"{\"a\" 1}", reason::expected_colon, 1, 6},
-        {"{\"a\",1}", reason::expected_colon, 1, 5},
-        {"{\"a\"}", reason::expected_colon, 1, 5},
-        {"{\"a\"\n=1}", reason::expected_colon, 2, 1},
+        {"{\"a\" 1}", Reason::expected_colon, 1, 6},
+        {"{\"a\",1}", Reason::expected_colon, 1, 5},
+        {"{\"a\"}", Reason::expected_colon, 1, 5},
+        {"{\"a\"\n=1}", Reason::expected_colon, 2, 1},
         // expected `,` or `]`.
-        {"[1 2]", reason::expected_list_comma_or_end, 1, 4},
-        {"[1}", reason::expected_list_comma_or_end, 1, 3},
-        {"[\"a\" x", reason::expected_list_comma_or_end, 1, 6},
-        {"[1x]", reason::expected_list_comma_or_end, 1, 3},
-        {"[[]:", reason::expected_list_comma_or_end, 1, 4},
+        {"[1 2]", Reason::expected_list_comma_or_end, 1, 4},
+        {"[1}", Reason::expected_list_comma_or_end, 1, 3},
+        {"[\"a\" x", Reason::expected_list_comma_or_end, 1, 6},
+        {"[1x]", Reason::expected_list_comma_or_end, 1, 3},
+        {"[[]:", Reason::expected_list_comma_or_end, 1, 4},
         // expected `,` or `}`.
-        {"{\"a\":1 \"b\":2}", reason::expected_object_comma_or_end, 1, 8},
-        {"{\"a\":1]", reason::expected_object_comma_or_end, 1, 7},
-        {"{\"a\":1:", reason::expected_object_comma_or_end, 1, 7},
-        {"{\"a\":truex}", reason::expected_object_comma_or_end, 1, 10},
+        {"{\"a\":1 \"b\":2}", Reason::expected_object_comma_or_end, 1, 8},
+        {"{\"a\":1]", Reason::expected_object_comma_or_end, 1, 7},
+        {"{\"a\":1:", Reason::expected_object_comma_or_end, 1, 7},
+        {"{\"a\":truex}", Reason::expected_object_comma_or_end, 1, 10},
         // expected ident: the first byte that differs.
-        {"tru e", reason::expected_ident, 1, 4},
-        {"tx", reason::expected_ident, 1, 2},
-        {"True", reason::expected_value, 1, 1},
-        {"trUe", reason::expected_ident, 1, 3},
-        {"nulL", reason::expected_ident, 1, 4},
-        {"nan", reason::expected_ident, 1, 2},
-        {"falsy", reason::expected_ident, 1, 5},
-        {"[fals]", reason::expected_ident, 1, 6},
+        {"tru e", Reason::expected_ident, 1, 4},
+        {"tx", Reason::expected_ident, 1, 2},
+        {"True", Reason::expected_value, 1, 1},
+        {"trUe", Reason::expected_ident, 1, 3},
+        {"nulL", Reason::expected_ident, 1, 4},
+        {"nan", Reason::expected_ident, 1, 2},
+        {"falsy", Reason::expected_ident, 1, 5},
+        {"[fals]", Reason::expected_ident, 1, 6},
         // expected value.
-        {"\xEF\xBB\xBF{}", reason::expected_value, 1, 1},  // byte-order mark
-        {"'a'", reason::expected_value, 1, 1},
-        {"+1", reason::expected_value, 1, 1},
-        {"NaN", reason::expected_value, 1, 1},
-        {"Infinity", reason::expected_value, 1, 1},
-        {"-Infinity", reason::invalid_number, 1, 2},
-        {".5", reason::expected_value, 1, 1},
-        {"\f1", reason::expected_value, 1, 1},
-        {"\v1", reason::expected_value, 1, 1},
-        {"\x00"s, reason::expected_value, 1, 1},
-        {"\xC2\xA0" "1", reason::expected_value, 1, 1},  // no-break space
-        {"[,1]", reason::expected_value, 1, 2},
-        {"[1,,2]", reason::expected_value, 1, 4},
-        {"{\"a\":}", reason::expected_value, 1, 6},
-        {"{\"a\":]", reason::expected_value, 1, 6},
-        {"[\n\n  }", reason::expected_value, 3, 3},
-        {"/* c */ 1", reason::expected_value, 1, 1},
+        {"\xEF\xBB\xBF{}", Reason::expected_value, 1, 1},  // byte-order mark
+        {"'a'", Reason::expected_value, 1, 1},
+        {"+1", Reason::expected_value, 1, 1},
+        {"NaN", Reason::expected_value, 1, 1},
+        {"Infinity", Reason::expected_value, 1, 1},
+        {"-Infinity", Reason::invalid_number, 1, 2},
+        {".5", Reason::expected_value, 1, 1},
+        {"\f1", Reason::expected_value, 1, 1},
+        {"\v1", Reason::expected_value, 1, 1},
+        {"\x00"s, Reason::expected_value, 1, 1},
+        {"\xC2\xA0" "1", Reason::expected_value, 1, 1},  // no-break space
+        {"[,1]", Reason::expected_value, 1, 2},
+        {"[1,,2]", Reason::expected_value, 1, 4},
+        {"{\"a\":}", Reason::expected_value, 1, 6},
+        {"{\"a\":]", Reason::expected_value, 1, 6},
+        {"[\n\n  }", Reason::expected_value, 3, 3},
+        {"/* c */ 1", Reason::expected_value, 1, 1},
         // invalid escape: the byte after the backslash; for \u the fourth byte after u.
-        {"\"\\x\"", reason::invalid_escape, 1, 3},
-        {"\"\\'\"", reason::invalid_escape, 1, 3},
-        {"\"\\U0041\"", reason::invalid_escape, 1, 3},
-        {"\"\\\n\"", reason::invalid_escape, 2, 0},
-        {"\"\\uZ123\"", reason::invalid_escape, 1, 7},
-        {"\"\\u12G4\"", reason::invalid_escape, 1, 7},
-        {"\"\\u123g\"", reason::invalid_escape, 1, 7},
-        {"\"\\u12\"x\"", reason::invalid_escape, 1, 7},
-        {"\"\\ud800\\uZZZZ\"", reason::invalid_escape, 1, 13},
-        {"{\"k\\q\":1}", reason::invalid_escape, 1, 5},
+        {"\"\\x\"", Reason::invalid_escape, 1, 3},
+        {"\"\\'\"", Reason::invalid_escape, 1, 3},
+        {"\"\\U0041\"", Reason::invalid_escape, 1, 3},
+        {"\"\\\n\"", Reason::invalid_escape, 2, 0},
+        {"\"\\uZ123\"", Reason::invalid_escape, 1, 7},
+        {"\"\\u12G4\"", Reason::invalid_escape, 1, 7},
+        {"\"\\u123g\"", Reason::invalid_escape, 1, 7},
+        {"\"\\u12\"x\"", Reason::invalid_escape, 1, 7},
+        {"\"\\ud800\\uZZZZ\"", Reason::invalid_escape, 1, 13},
+        {"{\"k\\q\":1}", Reason::invalid_escape, 1, 5},
         // invalid number.
-        {"01", reason::invalid_number, 1, 2},
-        {"00", reason::invalid_number, 1, 2},
-        {"-01", reason::invalid_number, 1, 3},
-        {"[0123]", reason::invalid_number, 1, 3},
-        {"-a", reason::invalid_number, 1, 2},
-        {"- 1", reason::invalid_number, 1, 2},
-        {"[-]", reason::invalid_number, 1, 3},
-        {"1.a", reason::invalid_number, 1, 3},
-        {"1.]", reason::invalid_number, 1, 3},
-        {"1.e5", reason::invalid_number, 1, 3},
-        {"1ea", reason::invalid_number, 1, 3},
-        {"1e+a", reason::invalid_number, 1, 4},
-        {"1E-]", reason::invalid_number, 1, 4},
-        {"1e++1", reason::invalid_number, 1, 4},
-        {"12345678901234567890123.x", reason::invalid_number, 1, 25},
+        {"01", Reason::invalid_number, 1, 2},
+        {"00", Reason::invalid_number, 1, 2},
+        {"-01", Reason::invalid_number, 1, 3},
+        {"[0123]", Reason::invalid_number, 1, 3},
+        {"-a", Reason::invalid_number, 1, 2},
+        {"- 1", Reason::invalid_number, 1, 2},
+        {"[-]", Reason::invalid_number, 1, 3},
+        {"1.a", Reason::invalid_number, 1, 3},
+        {"1.]", Reason::invalid_number, 1, 3},
+        {"1.e5", Reason::invalid_number, 1, 3},
+        {"1ea", Reason::invalid_number, 1, 3},
+        {"1e+a", Reason::invalid_number, 1, 4},
+        {"1E-]", Reason::invalid_number, 1, 4},
+        {"1e++1", Reason::invalid_number, 1, 4},
+        {"12345678901234567890123.x", Reason::invalid_number, 1, 25},
         // number out of range: the last byte of the number, or the exponent digit where it
         // becomes too long for a signed 32-bit value.
-        {"1e309", reason::number_out_of_range, 1, 5},
-        {"-1e309", reason::number_out_of_range, 1, 6},
-        {"[1e400]", reason::number_out_of_range, 1, 6},
-        {"1.7976931348623159e308", reason::number_out_of_range, 1, 22},
-        {"0.00001e314", reason::number_out_of_range, 1, 11},
-        {"1" + repeat("0", 400), reason::number_out_of_range, 1, 401},
-        {"-1" + repeat("0", 400) + ".5", reason::number_out_of_range, 1, 404},
-        {"1e2147483647", reason::number_out_of_range, 1, 12},
-        {"1e2147483648", reason::number_out_of_range, 1, 12},
-        {"1e99999999999", reason::number_out_of_range, 1, 12},
-        {"1e99999999999999999999 ", reason::number_out_of_range, 1, 12},
-        {"-1.5e+2147483650", reason::number_out_of_range, 1, 16},
-        {"[1,\n 2E0000021474836480]", reason::number_out_of_range, 2, 18},
-        {"0.001e9999999999", reason::number_out_of_range, 1, 16},
+        {"1e309", Reason::number_out_of_range, 1, 5},
+        {"-1e309", Reason::number_out_of_range, 1, 6},
+        {"[1e400]", Reason::number_out_of_range, 1, 6},
+        {"1.7976931348623159e308", Reason::number_out_of_range, 1, 22},
+        {"0.00001e314", Reason::number_out_of_range, 1, 11},
+        {"1" + repeat("0", 400), Reason::number_out_of_range, 1, 401},
+        {"-1" + repeat("0", 400) + ".5", Reason::number_out_of_range, 1, 404},
+        {"1e2147483647", Reason::number_out_of_range, 1, 12},
+        {"1e2147483648", Reason::number_out_of_range, 1, 12},
+        {"1e99999999999", Reason::number_out_of_range, 1, 12},
+        {"1e99999999999999999999 ", Reason::number_out_of_range, 1, 12},
+        {"-1.5e+2147483650", Reason::number_out_of_range, 1, 16},
+        {"[1,\n 2E0000021474836480]", Reason::number_out_of_range, 2, 18},
+        {"0.001e9999999999", Reason::number_out_of_range, 1, 16},
         // control character: that byte.
-        {"{\"a\":\"x\ny\"}", reason::control_character, 2, 0},
-        {"\"\x01\"", reason::control_character, 1, 2},
-        {"\"\t\"", reason::control_character, 1, 2},
-        {"\"a\x00\""s, reason::control_character, 1, 3},
-        {"{\"a\x1f\":1}", reason::control_character, 1, 4},
-        {"[\"x\",\"\r\"]", reason::control_character, 1, 7},
-        {"\"0123456789abcdefghij\x1f\"", reason::control_character, 1, 22},
-        {"\"\\n0123456789abcdefghij\x7f\x10\"", reason::control_character, 1, 25},
+        {"{\"a\":\"x\ny\"}", Reason::control_character, 2, 0},
+        {"\"\x01\"", Reason::control_character, 1, 2},
+        {"\"\t\"", Reason::control_character, 1, 2},
+        {"\"a\x00\""s, Reason::control_character, 1, 3},
+        {"{\"a\x1f\":1}", Reason::control_character, 1, 4},
+        {"[\"x\",\"\r\"]", Reason::control_character, 1, 7},
+        {"\"0123456789abcdefghij\x1f\"", Reason::control_character, 1, 22},
+        {"\"\\n0123456789abcdefghij\x7f\x10\"", Reason::control_character, 1, 25},
         // key must be a string.
-        {"{1:2}", reason::key_must_be_a_string, 1, 2},
-        {"{,}", reason::key_must_be_a_string, 1, 2},
-        {"{'a':1}", reason::key_must_be_a_string, 1, 2},
-        {"{\"a\":1,2}", reason::key_must_be_a_string, 1, 8},
-        {"{\"a\":1, x}", reason::key_must_be_a_string, 1, 9},
-        {"{\"a\":1,,}", reason::key_must_be_a_string, 1, 8},
-        {"{ \n ]", reason::key_must_be_a_string, 2, 2},
+        {"{1:2}", Reason::key_must_be_a_string, 1, 2},
+        {"{,}", Reason::key_must_be_a_string, 1, 2},
+        {"{'a':1}", Reason::key_must_be_a_string, 1, 2},
+        {"{\"a\":1,2}", Reason::key_must_be_a_string, 1, 8},
+        {"{\"a\":1, x}", Reason::key_must_be_a_string, 1, 9},
+        {"{\"a\":1,,}", Reason::key_must_be_a_string, 1, 8},
+        {"{ \n ]", Reason::key_must_be_a_string, 2, 2},
         // lone leading surrogate: the last hex digit of the offending escape.
-        {"\"\\udc00\"", reason::lone_leading_surrogate, 1, 7},
-        {"\"\\uDFFF\"", reason::lone_leading_surrogate, 1, 7},
-        {"\"ab\\uDc12cd\"", reason::lone_leading_surrogate, 1, 9},
-        {"\"\\ud800\\u0041\"", reason::lone_leading_surrogate, 1, 13},
-        {"\"\\ud800\\ud800\"", reason::lone_leading_surrogate, 1, 13},
-        {"\"\\udbff\\ue000\"", reason::lone_leading_surrogate, 1, 13},
+        {"\"\\udc00\"", Reason::lone_leading_surrogate, 1, 7},
+        {"\"\\uDFFF\"", Reason::lone_leading_surrogate, 1, 7},
+        {"\"ab\\uDc12cd\"", Reason::lone_leading_surrogate, 1, 9},
+        {"\"\\ud800\\u0041\"", Reason::lone_leading_surrogate, 1, 13},
+        {"\"\\ud800\\ud800\"", Reason::lone_leading_surrogate, 1, 13},
+        {"\"\\udbff\\ue000\"", Reason::lone_leading_surrogate, 1, 13},
         // unexpected end of hex escape: the byte after the escape that is not `\`, or the byte
         // after that `\` that is not `u`.
-        {"\"\\ud800x\"", reason::unexpected_end_of_hex_escape, 1, 8},
-        {"\"\\ud800\"", reason::unexpected_end_of_hex_escape, 1, 8},
-        {"\"\\ud800 \\udc00\"", reason::unexpected_end_of_hex_escape, 1, 8},
-        {"\"\\ud800\\n\"", reason::unexpected_end_of_hex_escape, 1, 9},
-        {"\"\\uDBFF\\U0041\"", reason::unexpected_end_of_hex_escape, 1, 9},
-        {"\"\\ud800\n\"", reason::unexpected_end_of_hex_escape, 2, 0},
+        {"\"\\ud800x\"", Reason::unexpected_end_of_hex_escape, 1, 8},
+        {"\"\\ud800\"", Reason::unexpected_end_of_hex_escape, 1, 8},
+        {"\"\\ud800 \\udc00\"", Reason::unexpected_end_of_hex_escape, 1, 8},
+        {"\"\\ud800\\n\"", Reason::unexpected_end_of_hex_escape, 1, 9},
+        {"\"\\uDBFF\\U0041\"", Reason::unexpected_end_of_hex_escape, 1, 9},
+        {"\"\\ud800\n\"", Reason::unexpected_end_of_hex_escape, 2, 0},
         // trailing comma: the closing bracket.
-        {"[1,]", reason::trailing_comma, 1, 4},
-        {"{\"a\":1,}", reason::trailing_comma, 1, 8},
-        {"[1, ]", reason::trailing_comma, 1, 5},
-        {"[1,\r\n]", reason::trailing_comma, 2, 1},
-        {"[[],\t]", reason::trailing_comma, 1, 6},
+        {"[1,]", Reason::trailing_comma, 1, 4},
+        {"{\"a\":1,}", Reason::trailing_comma, 1, 8},
+        {"[1, ]", Reason::trailing_comma, 1, 5},
+        {"[1,\r\n]", Reason::trailing_comma, 2, 1},
+        {"[[],\t]", Reason::trailing_comma, 1, 6},
         // trailing characters: the first byte after the value that is not whitespace.
-        {"{\"data\":{}} x", reason::trailing_characters, 1, 13},
-        {"1 2", reason::trailing_characters, 1, 3},
-        {"[]]", reason::trailing_characters, 1, 3},
-        {"{}}", reason::trailing_characters, 1, 3},
-        {"nullx", reason::trailing_characters, 1, 5},
-        {"\"a\"\"b\"", reason::trailing_characters, 1, 4},
-        {"1x", reason::trailing_characters, 1, 2},
-        {"0x1", reason::trailing_characters, 1, 2},
-        {"1.5.3", reason::trailing_characters, 1, 4},
-        {"-0-", reason::trailing_characters, 1, 3},
-        {"true false", reason::trailing_characters, 1, 6},
-        {"{}\f", reason::trailing_characters, 1, 3},
-        {"1\x00"s, reason::trailing_characters, 1, 2},
-        {"{}\n\n  ,", reason::trailing_characters, 3, 3},
-        {"{} \xEF\xBB\xBF", reason::trailing_characters, 1, 4},
+        {"{\"data\":{}} x", Reason::trailing_characters, 1, 13},
+        {"1 2", Reason::trailing_characters, 1, 3},
+        {"[]]", Reason::trailing_characters, 1, 3},
+        {"{}}", Reason::trailing_characters, 1, 3},
+        {"nullx", Reason::trailing_characters, 1, 5},
+        {"\"a\"\"b\"", Reason::trailing_characters, 1, 4},
+        {"1x", Reason::trailing_characters, 1, 2},
+        {"0x1", Reason::trailing_characters, 1, 2},
+        {"1.5.3", Reason::trailing_characters, 1, 4},
+        {"-0-", Reason::trailing_characters, 1, 3},
+        {"true false", Reason::trailing_characters, 1, 6},
+        {"{}\f", Reason::trailing_characters, 1, 3},
+        {"1\x00"s, Reason::trailing_characters, 1, 2},
+        {"{}\n\n  ,", Reason::trailing_characters, 3, 3},
+        {"{} \xEF\xBB\xBF", Reason::trailing_characters, 1, 4},
         // recursion limit exceeded: the bracket that would be the 128th open one.
-        {repeat("[", 128), reason::recursion_limit_exceeded, 1, 128},
-        {repeat("[", 127) + "{", reason::recursion_limit_exceeded, 1, 128},
-        {repeat("{\"a\":", 128), reason::recursion_limit_exceeded, 1, 5 * 127 + 1},
-        {repeat("[", 127) + "1" + repeat("]", 128), reason::trailing_characters, 1, 127 + 1 + 127 + 1},
-        {repeat("[\n", 200), reason::recursion_limit_exceeded, 128, 1},
+        {repeat("[", 128), Reason::recursion_limit_exceeded, 1, 128},
+        {repeat("[", 127) + "{", Reason::recursion_limit_exceeded, 1, 128},
+        {repeat("{\"a\":", 128), Reason::recursion_limit_exceeded, 1, 5 * 127 + 1},
+        {repeat("[", 127) + "1" + repeat("]", 128), Reason::trailing_characters, 1, 127 + 1 + 127 + 1},
+        {repeat("[\n", 200), Reason::recursion_limit_exceeded, 128, 1},
         // positions on later lines; tabs count 1, a carriage return is an ordinary byte,
         // columns count bytes of UTF-8.
-        {"[\n1,\n2 3]", reason::expected_list_comma_or_end, 3, 3},
-        {"\t\tx", reason::expected_value, 1, 3},
-        {"\r\r1 x", reason::trailing_characters, 1, 5},
-        {"\"\xC3\xA9\" x", reason::trailing_characters, 1, 6},
-        {"{\n  \"a\": 1,\n  \"b\": [1, 2,, 3]\n}", reason::expected_value, 3, 14},
+        {"[\n1,\n2 3]", Reason::expected_list_comma_or_end, 3, 3},
+        {"\t\tx", Reason::expected_value, 1, 3},
+        {"\r\r1 x", Reason::trailing_characters, 1, 5},
+        {"\"\xC3\xA9\" x", Reason::trailing_characters, 1, 6},
+        {"{\n  \"a\": 1,\n  \"b\": [1, 2,, 3]\n}", Reason::expected_value, 3, 14},
     };
-    for (const FailRow& row : rows) check_fail(row);
+    std::vector<bool> produced(vemrat::core::json::reason_count);
+    for (const FailRow& row : rows) {
+        check_fail(row);
+        produced[static_cast<std::size_t>(row.reason)] = true;
+    }
+    // The table covers every reason the reader has.
+    for (const Reason reason : vemrat::core::json::all_reasons()) {
+        ROW(std::string(reason_text(reason)));
+        CHECK(produced[static_cast<std::size_t>(reason)]);
+    }
 
     auto empty_view = parse_json(std::string_view{});
-    CHECK(!empty_view && empty_view.error().reason == reason::eof_value && empty_view.error().line == 1 &&
+    CHECK(!empty_view && empty_view.error().reason == Reason::eof_value && empty_view.error().line == 1 &&
           empty_view.error().column == 0 && empty_view.error().offset == 0);
+}
+
+// The reasons are part of the module's interface (callers read them in messages): each has
+// exactly the text it has always had.
+TEST_CASE(json_reason_texts) {
+    const std::pair<Reason, std::string_view> texts[] = {
+        {Reason::eof_value, "EOF while parsing a value"},
+        {Reason::eof_list, "EOF while parsing a list"},
+        {Reason::eof_object, "EOF while parsing an object"},
+        {Reason::eof_string, "EOF while parsing a string"},
+        {Reason::expected_colon, "expected `:`"},
+        {Reason::expected_list_comma_or_end, "expected `,` or `]`"},
+        {Reason::expected_object_comma_or_end, "expected `,` or `}`"},
+        {Reason::expected_ident, "expected ident"},
+        {Reason::expected_value, "expected value"},
+        {Reason::invalid_escape, "invalid escape"},
+        {Reason::invalid_number, "invalid number"},
+        {Reason::number_out_of_range, "number out of range"},
+        {Reason::control_character, "control character (\\u0000-\\u001F) found while parsing a string"},
+        {Reason::key_must_be_a_string, "key must be a string"},
+        {Reason::lone_leading_surrogate, "lone leading surrogate in hex escape"},
+        {Reason::unexpected_end_of_hex_escape, "unexpected end of hex escape"},
+        {Reason::trailing_comma, "trailing comma"},
+        {Reason::trailing_characters, "trailing characters"},
+        {Reason::recursion_limit_exceeded, "recursion limit exceeded"},
+    };
+    CHECK_EQ(std::size(texts), vemrat::core::json::reason_count);
+    for (const auto& [reason, text] : texts) CHECK_EQ(reason_text(reason), text);
 }
 
 TEST_CASE(json_nesting_limit) {
@@ -479,11 +519,11 @@ TEST_CASE(json_string_scanner_strides) {
 
             std::string broken = cat("\"", view.substr(0, at), "\x01", view.substr(at), "\"");
             auto failed = parse_json(broken);
-            CHECK(!failed && failed.error().reason == reason::control_character && failed.error().column == at + 2);
+            CHECK(!failed && failed.error().reason == Reason::control_character && failed.error().column == at + 2);
 
             std::string unterminated = cat("\"", body);
             auto eof = parse_json(unterminated);
-            CHECK(!eof && eof.error().reason == reason::eof_string && eof.error().column == length + 1);
+            CHECK(!eof && eof.error().reason == Reason::eof_string && eof.error().column == length + 1);
 
             std::string member = cat("{\"", body, "\":\"", view.substr(at), "\"}");
             auto object = parse_json(member);
@@ -509,9 +549,9 @@ TEST_CASE(json_whitespace_around_the_top_level_value) {
     for (std::string_view other : {"\f"sv, "\v"sv, "\xEF\xBB\xBF"sv, "\xC2\xA0"sv, "\x00"sv, "\x1F"sv}) {
         ROW("other whitespace " + check::show_text(other));
         auto before = parse_json(cat(other, "{}"));
-        CHECK(!before && before.error().reason == reason::expected_value && before.error().column == 1);
+        CHECK(!before && before.error().reason == Reason::expected_value && before.error().column == 1);
         auto after = parse_json(cat("{}", other));
-        CHECK(!after && after.error().reason == reason::trailing_characters && after.error().column == 3);
+        CHECK(!after && after.error().reason == Reason::trailing_characters && after.error().column == 3);
     }
 }
 
@@ -565,7 +605,7 @@ TEST_CASE(json_tape_shape_and_iteration) {
     for (auto member : it->members()) keys.emplace_back(member.key);
     CHECK(keys == (std::vector<std::string>{"k", "m"}));
     CHECK(it->find("m")->find("x")->kind() == Kind::Bool && !it->find("m")->find("x")->as_bool());
-    CHECK(root.next() == parsed->tape_begin() + parsed->tape_size());
+    CHECK(root.next() == DocumentInspector::tape_begin(*parsed) + DocumentInspector::tape_size(*parsed));
     // Scalars have no elements or members.
     CHECK(root.elements().begin()->elements().begin() == root.elements().begin()->elements().end());
     CHECK(root.members().begin() == root.members().end());
@@ -573,7 +613,7 @@ TEST_CASE(json_tape_shape_and_iteration) {
     // Moving the Document keeps every node and string where it was.
     const Value* first = &*root.elements().begin();
     const char* text = (++root.elements().begin())->as_string().data();
-    vemrat::json::Document moved = std::move(*parsed);
+    vemrat::core::json::Document moved = std::move(*parsed);
     CHECK(&*moved.root().elements().begin() == first);
     CHECK((++moved.root().elements().begin())->as_string().data() == text);
 }
@@ -589,7 +629,7 @@ TEST_CASE(json_large_documents_grow_the_tape) {
     CHECK(parsed.has_value());
     if (!parsed) return;
     CHECK_EQ(parsed->root().size(), std::size_t{100000});
-    CHECK_EQ(parsed->tape_size(), std::size_t{1 + 100000 * 5});
+    CHECK_EQ(DocumentInspector::tape_size(*parsed), std::size_t{1 + 100000 * 5});
     std::uint64_t i = 0;
     bool all = true;
     for (const Value& element : parsed->root().elements()) {

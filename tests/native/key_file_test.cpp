@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "config/key_file.hpp"
+#include "core/config/key_file.hpp"
 
 using namespace std::string_literals;
 
@@ -86,7 +86,7 @@ TEST_CASE(key_file_single_line_rows) {
         };
         for (const std::string& text : texts) {
             ROW(check::show_text(text));
-            CHECK_EQ(vemrat::extract_key_value(text, "COMMUNITY_KEY"), row.value);
+            CHECK_EQ(vemrat::core::extract_key_value(text, "COMMUNITY_KEY"), row.value);
         }
     }
 }
@@ -133,7 +133,7 @@ TEST_CASE(key_file_whole_text_rows) {
     };
     for (const Row& row : rows) {
         ROW(row.name);
-        CHECK_EQ(vemrat::extract_key_value(row.text, row.key), row.value);
+        CHECK_EQ(vemrat::core::extract_key_value(row.text, row.key), row.value);
     }
 }
 
@@ -160,6 +160,6 @@ TEST_CASE(trim_unicode_space_rows) {
     };
     for (const Row& row : rows) {
         ROW(check::show_text(row.text));
-        CHECK_EQ(std::string(vemrat::trim_unicode_space(row.text)), row.trimmed);
+        CHECK_EQ(std::string(vemrat::core::trim_unicode_space(row.text)), row.trimmed);
     }
 }

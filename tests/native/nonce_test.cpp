@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "auth/nonce.hpp"
+#include "core/auth/nonce.hpp"
 #include "check.hpp"
 
 namespace {
@@ -29,7 +29,7 @@ TEST_CASE(nonce_shape_and_distinct_draws) {
     // a stuck digit (for example a byte that is always below 16) shows up here.
     std::vector<std::set<char>> digits_at(32);
     for (int i = 0; i < draws; ++i) {
-        const auto nonce = vemrat::generate_nonce();
+        const auto nonce = vemrat::core::generate_nonce();
         CHECK(nonce.has_value());
         if (!nonce) return;
         ROW(check::show_text(*nonce));
@@ -53,7 +53,7 @@ TEST_CASE(nonce_distinct_across_threads) {
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&drawn, t] {
             for (int i = 0; i < per_thread; ++i) {
-                const auto nonce = vemrat::generate_nonce();
+                const auto nonce = vemrat::core::generate_nonce();
                 drawn[t].push_back(nonce ? *nonce : std::string());
             }
         });
@@ -76,14 +76,14 @@ TEST_CASE(nonce_distinct_across_threads) {
 // its own rather than hand out the ones its parent holds ahead.
 TEST_CASE(nonce_child_of_a_raw_clone_does_not_repeat_its_parent) {
     constexpr int draws = 8;
-    CHECK(vemrat::generate_nonce().has_value());  // the parent now holds a block drawn ahead
+    CHECK(vemrat::core::generate_nonce().has_value());  // the parent now holds a block drawn ahead
     int pipe_ends[2];
     CHECK_EQ(::pipe(pipe_ends), 0);
     const long child = ::syscall(SYS_clone, SIGCHLD, nullptr, nullptr, nullptr, nullptr);
     if (child == 0) {
         std::string drawn;
         for (int i = 0; i < draws; ++i) {
-            const auto nonce = vemrat::generate_nonce();
+            const auto nonce = vemrat::core::generate_nonce();
             drawn += nonce ? *nonce : std::string(32, '-');
         }
         const bool written = ::write(pipe_ends[1], drawn.data(), drawn.size()) == static_cast<ssize_t>(drawn.size());
@@ -102,7 +102,7 @@ TEST_CASE(nonce_child_of_a_raw_clone_does_not_repeat_its_parent) {
 
     std::set<std::string> seen;
     for (int i = 0; i < draws; ++i) {
-        const auto nonce = vemrat::generate_nonce();
+        const auto nonce = vemrat::core::generate_nonce();
         if (nonce) seen.insert(*nonce);
     }
     for (std::size_t at = 0; at + 32 <= in_child.size(); at += 32) {

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "check.hpp"
-#include "service/percent_encode.hpp"
+#include "core/text/percent_encode.hpp"
 
 using namespace std::string_literals;
 
@@ -34,9 +34,9 @@ TEST_CASE(percent_encode_rows) {
     };
     for (const Row& row : rows) {
         ROW(check::show_text(row.text));
-        CHECK_EQ(vemrat::percent_encode(row.text), row.encoded);
+        CHECK_EQ(vemrat::core::percent_encode(row.text), row.encoded);
         std::string appended = "k=";
-        vemrat::percent_encode_into(appended, row.text);
+        vemrat::core::percent_encode_into(appended, row.text);
         CHECK_EQ(appended, "k=" + row.encoded);
     }
 }
@@ -57,7 +57,7 @@ TEST_CASE(percent_encode_every_byte_value) {
         }
         expected += one;
         ROW("byte " + std::to_string(value));
-        CHECK_EQ(vemrat::percent_encode(std::string(1, byte)), one);
+        CHECK_EQ(vemrat::core::percent_encode(std::string(1, byte)), one);
     }
-    CHECK_EQ(vemrat::percent_encode(all), expected);
+    CHECK_EQ(vemrat::core::percent_encode(all), expected);
 }

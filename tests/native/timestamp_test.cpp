@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "auth/timestamp.hpp"
+#include "core/auth/timestamp.hpp"
 #include "check.hpp"
 
 using namespace std::chrono;
@@ -32,7 +32,7 @@ TEST_CASE(unix_seconds_rows) {
     };
     for (const Row& row : rows) {
         ROW(row.name);
-        const auto result = vemrat::unix_seconds(row.time);
+        const auto result = vemrat::core::unix_seconds(row.time);
         CHECK_EQ(result.has_value(), row.ok);
         if (result && row.ok) CHECK_EQ(*result, row.seconds);
         if (!result) CHECK(!result.error().empty());
@@ -41,7 +41,7 @@ TEST_CASE(unix_seconds_rows) {
 
 TEST_CASE(unix_timestamp_follows_the_system_clock) {
     const auto before = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-    const auto taken = vemrat::unix_timestamp();
+    const auto taken = vemrat::core::unix_timestamp();
     const auto after = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
     CHECK(taken.has_value());
     if (!taken) return;

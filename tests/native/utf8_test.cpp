@@ -1,7 +1,7 @@
 #include <string>
 
 #include "check.hpp"
-#include "service/utf8.hpp"
+#include "core/text/utf8.hpp"
 
 using namespace std::string_literals;
 
@@ -58,9 +58,9 @@ TEST_CASE(utf8_lossy_rows) {
     };
     for (const Row& row : rows) {
         ROW(row.name);
-        CHECK_EQ(vemrat::decode_utf8_lossy(row.bytes), row.text);
-        CHECK_EQ(vemrat::is_valid_utf8(row.bytes), row.bytes == row.text);
-        CHECK(vemrat::is_valid_utf8(vemrat::decode_utf8_lossy(row.bytes)));
+        CHECK_EQ(vemrat::core::decode_utf8_lossy(row.bytes), row.text);
+        CHECK_EQ(vemrat::core::is_valid_utf8(row.bytes), row.bytes == row.text);
+        CHECK(vemrat::core::is_valid_utf8(vemrat::core::decode_utf8_lossy(row.bytes)));
     }
 }
 
@@ -99,7 +99,7 @@ TEST_CASE(is_valid_utf8_rows) {
     };
     for (const Row& row : rows) {
         ROW(check::show_text(row.bytes));
-        CHECK_EQ(vemrat::is_valid_utf8(row.bytes), row.valid);
+        CHECK_EQ(vemrat::core::is_valid_utf8(row.bytes), row.valid);
     }
 }
 
@@ -125,6 +125,6 @@ TEST_CASE(utf8_every_code_point_passes_through) {
             all += static_cast<char>(0x80 | (c & 0x3f));
         }
     }
-    CHECK(vemrat::is_valid_utf8(all));
-    CHECK(vemrat::decode_utf8_lossy(all) == all);
+    CHECK(vemrat::core::is_valid_utf8(all));
+    CHECK(vemrat::core::decode_utf8_lossy(all) == all);
 }
