@@ -59,15 +59,6 @@ BINDING_ERRORS = [
 ]
 
 
-@pytest.mark.parametrize("call, message", BINDING_ERRORS, ids=[m for _, m in BINDING_ERRORS])
-def test_binding_errors(call, message):
-    with pytest.raises(TypeError) as caught:
-        call()
-    assert type(caught.value) is TypeError
-    assert caught.value.args == (message,)
-    assert caught.value.__cause__ is None
-
-
 def test_one_positional_given_says_was():
     with pytest.raises(TypeError) as caught:
         Client.query_order(CLIENT, "a", "b")
@@ -85,6 +76,7 @@ def test_keywords_are_checked_in_the_order_given():
         Client("a", community_key="b", zz=1)
 
 
+# A conversion error names the argument it is about.
 CONVERSION_ERRORS = [
     (lambda: Client(community_key=5), "argument 'community_key': 'int' object cannot be converted to 'PyString'"),
     (lambda: Client(sponsor_key=b"x"), "argument 'sponsor_key': 'bytes' object cannot be converted to 'PyString'"),
@@ -96,8 +88,10 @@ CONVERSION_ERRORS = [
 ]
 
 
-@pytest.mark.parametrize("call, message", CONVERSION_ERRORS, ids=[m for _, m in CONVERSION_ERRORS])
-def test_conversion_errors_name_the_argument(call, message):
+@pytest.mark.parametrize(
+    "call, message", BINDING_ERRORS + CONVERSION_ERRORS, ids=[m for _, m in BINDING_ERRORS + CONVERSION_ERRORS]
+)
+def test_binding_and_conversion_errors(call, message):
     with pytest.raises(TypeError) as caught:
         call()
     assert type(caught.value) is TypeError

@@ -29,54 +29,42 @@ def raw_field(body: str, name: str) -> str:
     return found[1]
 
 
+# The form body of the default call Client("ck", "sk").create_payment(10.0, "CNY", "acct", "/cb"),
+# field by field in wire order, T and N standing for the timestamp and the nonce.
+DEFAULT_BODY = {
+    "community_key": "ck", "sponsor_key": "sk", "timestamp": "T", "nonce": "N", "amount": "10", "currency": "CNY",
+    "recipient_account": "acct", "user_notify_url": "%2Fcb", "pay_mode": "split",
+}
+
+
+def body(**changed):
+    """The default body with some fields changed; return_url, when given, comes last."""
+    fields = {**DEFAULT_BODY, **changed}
+    return "&".join(f"{name}={value}" for name, value in fields.items())
+
+
+DEFAULT_ARGS = (10.0, "CNY", "acct", "/cb")
+
 # (client keys, arguments, keyword arguments, body with T and N for timestamp and nonce)
 BODIES = [
-    pytest.param(
-        ("ck", "sk"), (10.0, "CNY", "acct", "/cb"), {},
-        "community_key=ck&sponsor_key=sk&timestamp=T&nonce=N&amount=10&currency=CNY"
-        "&recipient_account=acct&user_notify_url=%2Fcb&pay_mode=split",
-        id="defaults",
-    ),
-    pytest.param(
-        ("ck", "sk"), (10.0, "CNY", "acct", "/cb"), {"return_url": "/done"},
-        "community_key=ck&sponsor_key=sk&timestamp=T&nonce=N&amount=10&currency=CNY"
-        "&recipient_account=acct&user_notify_url=%2Fcb&pay_mode=split&return_url=%2Fdone",
-        id="return_url appended",
-    ),
-    pytest.param(
-        ("ck", "sk"), (10.0, "CNY", "acct", "/cb", "split", None), {},
-        "community_key=ck&sponsor_key=sk&timestamp=T&nonce=N&amount=10&currency=CNY"
-        "&recipient_account=acct&user_notify_url=%2Fcb&pay_mode=split",
-        id="return_url None",
-    ),
-    pytest.param(
-        ("ck", "sk"), (10.0, "CNY", "acct", "/cb"), {"return_url": ""},
-        "community_key=ck&sponsor_key=sk&timestamp=T&nonce=N&amount=10&currency=CNY"
-        "&recipient_account=acct&user_notify_url=%2Fcb&pay_mode=split",
-        id="return_url empty",
-    ),
-    pytest.param(
-        ("ck", "sk"), (10.0, "CNY", "acct", "/cb"), {"pay_mode": "direct"},
-        "community_key=ck&sponsor_key=sk&timestamp=T&nonce=N&amount=10&currency=CNY"
-        "&recipient_account=acct&user_notify_url=%2Fcb&pay_mode=direct",
-        id="direct still sends the account",
-    ),
-    pytest.param(
-        ("ck", "sk"), (10, "CNY", "acct", "/cb?x=1&y=2"), {},
-        "community_key=ck&sponsor_key=sk&timestamp=T&nonce=N&amount=10&currency=CNY"
-        "&recipient_account=acct&user_notify_url=%2Fcb%3Fx%3D1%26y%3D2&pay_mode=split",
-        id="integer amount, notify URL with a query",
-    ),
+    pytest.param(("ck", "sk"), DEFAULT_ARGS, {}, body(), id="defaults"),
+    pytest.param(("ck", "sk"), DEFAULT_ARGS, {"return_url": "/done"}, body(return_url="%2Fdone"),
+                 id="return_url appended"),
+    pytest.param(("ck", "sk"), (*DEFAULT_ARGS, "split", None), {}, body(), id="return_url None"),
+    pytest.param(("ck", "sk"), DEFAULT_ARGS, {"return_url": ""}, body(), id="return_url empty"),
+    pytest.param(("ck", "sk"), DEFAULT_ARGS, {"pay_mode": "direct"}, body(pay_mode="direct"),
+                 id="direct still sends the account"),
+    pytest.param(("ck", "sk"), (10, "CNY", "acct", "/cb?x=1&y=2"), {}, body(user_notify_url="%2Fcb%3Fx%3D1%26y%3D2"),
+                 id="integer amount, notify URL with a query"),
     pytest.param(
         ("c k+", "s/k%"), (0.1, "C é", "a~b", "/cb", "", "https://x/y?z"), {},
-        "community_key=c%20k%2B&sponsor_key=s%2Fk%25&timestamp=T&nonce=N&amount=0.1&currency=C%20%C3%A9"
-        "&recipient_account=a~b&user_notify_url=%2Fcb&pay_mode=&return_url=https%3A%2F%2Fx%2Fy%3Fz",
+        body(community_key="c%20k%2B", sponsor_key="s%2Fk%25", amount="0.1", currency="C%20%C3%A9",
+             recipient_account="a~b", pay_mode="", return_url="https%3A%2F%2Fx%2Fy%3Fz"),
         id="encoded keys and values, empty pay mode",
     ),
     pytest.param(
         ("", ""), (1.5, "", "", ""), {},
-        "community_key=&sponsor_key=&timestamp=T&nonce=N&amount=1.5&currency="
-        "&recipient_account=&user_notify_url=&pay_mode=split",
+        body(community_key="", sponsor_key="", amount="1.5", currency="", recipient_account="", user_notify_url=""),
         id="empty keys and texts",
     ),
 ]

@@ -6,15 +6,14 @@ Exception, named PanicException, from the module vemrat_pay_runtime), never a cr
 may stay pending afterwards, the next call must work and no reference may be lost or gained.
 The scans run in a child interpreter so that a crash fails one test instead of the run."""
 
-import json
 import os
 import shutil
-import subprocess
-import sys
 import textwrap
 from pathlib import Path
 
 import pytest
+
+from child_process import report_of, run_python
 
 TESTS_DIR = str(Path(__file__).parent)
 
@@ -106,16 +105,9 @@ print(json.dumps(report))
 """
 
 
-def run_child(body, env=None, timeout=240):
-    completed = subprocess.run(
-        [sys.executable, "-c", CHILD_PRELUDE + textwrap.dedent(body)],
-        env={**os.environ, **(env or {})},
-        capture_output=True,
-        text=True,
-        timeout=timeout,
-    )
-    assert completed.returncode == 0, f"child exited with {completed.returncode}\n{completed.stderr[-4000:]}"
-    return json.loads(completed.stdout.splitlines()[-1]), completed.stderr
+def run_child(body, env=None):
+    completed = run_python(body, prelude=CHILD_PRELUDE, env=env)
+    return report_of(completed), completed.stderr
 
 
 def test_failing_allocations_give_memory_error_or_panic_never_a_crash():

@@ -2,12 +2,13 @@
 
 import importlib
 import inspect
-import subprocess
 import sys
 import types
 import weakref
 
 import pytest
+
+from child_process import run_python
 
 import vemrat_pay
 from vemrat_pay import Client, OrderStatus, PaymentResult
@@ -215,8 +216,7 @@ print("freed")
 
 
 def test_a_replaced_constructor_cannot_make_an_unconstructed_instance():
-    completed = subprocess.run([sys.executable, "-c", REPLACED_CONSTRUCTOR], capture_output=True, text=True,
-                               timeout=60)
+    completed = run_python(REPLACED_CONSTRUCTOR)
     assert (completed.returncode, completed.stdout) == (0, "TypeError\nfreed\n"), completed.stderr
 
 

@@ -8,15 +8,12 @@ import binascii
 import hashlib
 import hmac
 import io
-import os
 import struct
-import subprocess
-import sys
-import textwrap
 import urllib.error
 import urllib.parse
 
-import pytest
+
+from child_process import run_python
 
 import vemrat_pay
 
@@ -157,7 +154,7 @@ def vemrat_sign(body):
 def test_no_key_in_what_an_internal_failure_writes(tmp_path):
     # A failing allocation inside each operation: the diagnostics on standard error and the
     # PanicException messages must not carry the keys either.
-    script = textwrap.dedent(
+    script = (
         f"""
         import _testcapi, sys, urllib.request
         import vemrat_pay
@@ -187,10 +184,7 @@ def test_no_key_in_what_an_internal_failure_writes(tmp_path):
                 print(repr(raised) + str(raised))
         """
     )
-    completed = subprocess.run(
-        [sys.executable, "-c", script], capture_output=True, text=True, timeout=240,
-        env={**os.environ, "VEMRAT_PAY_BASE_URL": "https://service.test"},
-    )
+    completed = run_python(script, env={"VEMRAT_PAY_BASE_URL": "https://service.test"})
     assert completed.returncode == 0, completed.stderr[-3000:]
     assert "internal failure" in completed.stderr
     assert leaks(completed.stdout) == [] and leaks(completed.stderr) == []

@@ -1,12 +1,6 @@
 """The module refuses every interpreter but the first one that imported it."""
 
-import subprocess
-import sys
-import textwrap
-
-
-def run_python(code):
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=60)
+from child_process import run_python
 
 
 def test_import_in_a_second_interpreter_raises_import_error():

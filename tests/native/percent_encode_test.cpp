@@ -40,24 +40,3 @@ TEST_CASE(percent_encode_rows) {
         CHECK_EQ(appended, "k=" + row.encoded);
     }
 }
-
-TEST_CASE(percent_encode_every_byte_value) {
-    const std::string unreserved = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
-    const std::string hex = "0123456789ABCDEF";
-    std::string all;
-    std::string expected;
-    for (int value = 0; value < 256; ++value) {
-        const char byte = static_cast<char>(value);
-        all += byte;
-        std::string one;
-        if (unreserved.find(byte) != std::string::npos) {
-            one = std::string(1, byte);
-        } else {
-            one = "%" + hex.substr(static_cast<std::size_t>(value / 16), 1) + hex.substr(static_cast<std::size_t>(value % 16), 1);
-        }
-        expected += one;
-        ROW("byte " + std::to_string(value));
-        CHECK_EQ(vemrat::core::percent_encode(std::string(1, byte)), one);
-    }
-    CHECK_EQ(vemrat::core::percent_encode(all), expected);
-}
