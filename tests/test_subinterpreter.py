@@ -1,5 +1,7 @@
 """The module refuses every interpreter but the first one that imported it."""
 
+import sys
+
 from child_process import run_python
 
 
