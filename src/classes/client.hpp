@@ -4,15 +4,13 @@
 #pragma once
 
 #include "core/config/load_keys.hpp"
+#include "python/instance.hpp"
 
 #include <Python.h>
 
 namespace vemrat::py {
 
-struct ClientObject {
-    PyObject_HEAD
-    core::Keys fields;
-};
+using ClientObject = Instance<core::Keys>;
 
 // tp_new: Client(community_key=None, sponsor_key=None).
 PyObject* new_client(PyTypeObject* type, PyObject* args, PyObject* kwargs);

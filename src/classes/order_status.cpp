@@ -1,4 +1,4 @@
-#include "classes/order_status.hpp"
+#include "classes/records.hpp"
 
 #include "classes/record.hpp"
 #include "core/text/fill.hpp"

@@ -1,5 +1,5 @@
 // Client.create_payment: the form body POSTed to the payment endpoint, answered by a PaymentResult.
-#include "classes/payment_result.hpp"
+#include "classes/records.hpp"
 #include "core/config/base_url.hpp"
 #include "core/service/requests.hpp"
 #include "core/service/results.hpp"

@@ -1,5 +1,5 @@
 // Client.query_order: a signed GET of the order-status endpoint, answered by an OrderStatus.
-#include "classes/order_status.hpp"
+#include "classes/records.hpp"
 #include "core/config/base_url.hpp"
 #include "core/service/requests.hpp"
 #include "core/service/results.hpp"
