@@ -17,11 +17,6 @@ from .timestamps import iso_utc, seconds_since_1970
 DEFAULT_TIMESTAMP_WINDOW = 300.0
 DEFAULT_ORDER_TTL = 1800.0
 
-STATUS_FIELDS = ("order_id", "pay_status", "pay_status_text", "settle_status",
-                 "settle_status_text", "refund_status", "refund_status_text", "amount",
-                 "settle_amount", "expired", "fail_reason")
-
-
 def status_fields(order: dict[str, Any]) -> dict[str, Any]:
     """The eleven members of an order-status answer."""
     return {
