@@ -1,0 +1,48 @@
+"""Amounts: `Decimal` in, checked against the currency, and sent without a change.
+
+`vemrat_pay` takes the amount as a float and sends its shortest decimal text. A `Decimal`
+with few enough digits survives that exactly (float("19.99") is written back as "19.99");
+one that would not is refused instead of being sent changed.
+
+Decimal places per currency: 2 unless listed in `DEFAULT_DECIMAL_PLACES` or in the setting
+CURRENCY_DECIMAL_PLACES, for example {"JPY": 0}. The service accepts at most 2.
+"""
+
+from __future__ import annotations
+
+from decimal import Decimal
+
+from .conf import get_setting
+
+DEFAULT_DECIMAL_PLACES: dict[str, int] = {"JPY": 0, "KRW": 0}
+STANDARD_DECIMAL_PLACES = 2
+# What Payment.amount stores: max_digits 14 with 2 decimal places.
+MAX_INTEGER_DIGITS = 12
+
+
+def decimal_places(currency: str) -> int:
+    places: dict[str, int] = {**DEFAULT_DECIMAL_PLACES, **get_setting("CURRENCY_DECIMAL_PLACES")}
+    return places.get(currency, STANDARD_DECIMAL_PLACES)
+
+
+def checked_amount(amount: object, currency: str) -> Decimal:
+    """`amount` as a Decimal that the currency allows and a float carries exactly.
+
+    Raises TypeError for a float (or anything but a Decimal or an int) and ValueError for
+    an amount that is not positive, has too many places or digits.
+    """
+    if isinstance(amount, bool) or not isinstance(amount, (Decimal, int)):
+        raise TypeError(f"amount must be a Decimal, not {type(amount).__name__}")
+    value = Decimal(amount)
+    if not value.is_finite() or value <= 0:
+        raise ValueError(f"amount must be a positive number, not {value}")
+    places = decimal_places(currency)
+    exponent = value.normalize().as_tuple().exponent
+    assert isinstance(exponent, int)  # finite
+    if -exponent > places:
+        raise ValueError(f"amount {value} has more decimal places than {currency} allows ({places})")
+    if value.adjusted() >= MAX_INTEGER_DIGITS:
+        raise ValueError(f"amount {value} has more than {MAX_INTEGER_DIGITS} digits before the point")
+    if Decimal(repr(float(value))) != value:
+        raise ValueError(f"amount {value} cannot be sent exactly")
+    return value

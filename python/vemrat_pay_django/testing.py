@@ -1,0 +1,143 @@
+"""Helpers for testing a shop built on this app: an in-process sandbox and signed callbacks.
+
+    from vemrat_pay_django.testing import PaymentSandbox
+
+    class CheckoutTests(TestCase):
+        def setUp(self):
+            self.payments = self.enterContext(PaymentSandbox())
+
+        def test_a_paid_order_is_shipped(self):
+            payment = start_payment(Decimal("10.00"), currency="CNY",
+                                    recipient_account="2088000000000001",
+                                    request=RequestFactory().get("/"))
+            self.payments.pay(payment)  # the payer pays on the service's side
+            response = self.payments.deliver_callback(payment)  # its callback reaches the view
+            self.assertEqual(response.status_code, 200)
+            ...
+
+or as a pytest fixture: `with PaymentSandbox() as payments: yield payments`.
+
+While it runs, VEMRAT_PAY_BASE_URL points at the sandbox and VEMRAT_PAY holds the sandbox's
+keys. Without `callback_base_url` the sandbox's own callback deliveries go nowhere and
+`deliver_callback` hands them to the callback view through Django's test client; with a
+live server's URL (`callback_base_url=self.live_server_url`) the sandbox delivers them
+itself, over HTTP, as the service does.
+"""
+
+from __future__ import annotations
+
+import os
+import socket
+from contextlib import ExitStack
+from typing import Any
+from unittest import mock
+
+from django.http import HttpResponse
+from django.test import Client, override_settings
+from django.urls import reverse
+from vemrat_pay_sandbox import Sandbox, make_callback
+
+from .conf import configured, get_setting
+from .models import Payment
+
+COMMUNITY_KEY = "test-community"
+SPONSOR_KEY = "test-sponsor"
+
+
+class PaymentSandbox:
+    """A running sandbox with this app configured for it, for the duration of a test."""
+
+    def __init__(self, *, callback_base_url: str | None = None, **sandbox_options: Any) -> None:
+        self.callback_base_url = callback_base_url
+        self.sandbox_options = sandbox_options
+        self._stack = ExitStack()
+
+    def __enter__(self) -> PaymentSandbox:
+        with ExitStack() as stack:
+            if self.callback_base_url is None:
+                self.callback_base_url = unreachable_origin(stack)
+            self.sandbox = stack.enter_context(
+                Sandbox(merchants={COMMUNITY_KEY: SPONSOR_KEY}, **self.sandbox_options))
+            stack.enter_context(override_settings(VEMRAT_PAY={
+                **configured(), "COMMUNITY_KEY": COMMUNITY_KEY, "SPONSOR_KEY": SPONSOR_KEY,
+                "CALLBACK_BASE_URL": self.callback_base_url}))
+            stack.enter_context(mock.patch.dict(os.environ,
+                                                {"VEMRAT_PAY_BASE_URL": self.sandbox.base_url}))
+            self._stack = stack.pop_all()
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self._stack.close()
+
+    # -- the service's side of a payment ----------------------------------------------------
+
+    def order_id(self, payment: Payment) -> str:
+        """The sandbox's order of the payment, also when its id never reached the shop."""
+        if payment.order_id:
+            return payment.order_id
+        for record in self.sandbox.service.records():
+            if record["user_notify_url"] == payment.callback_url:
+                return str(record["order_id"])
+        raise LookupError(f"the sandbox has no order for payment {payment.reference}")
+
+    def order(self, payment: Payment) -> dict[str, Any]:
+        """The sandbox's record of the payment's order, with its callback deliveries."""
+        return self.sandbox.order(self.order_id(payment))
+
+    def act(self, payment: Payment, action: str, **options: Any) -> dict[str, Any]:
+        """Moves the order as the service would (pay, fail, expire, settle, refund), which
+        sends its callback; the sandbox's record of the order afterwards."""
+        order_id = self.order_id(payment)
+        self.sandbox.service.apply(order_id, action, **options)
+        return self.sandbox.order(order_id)
+
+    def pay(self, payment: Payment) -> dict[str, Any]:
+        return self.act(payment, "pay")
+
+    def fail(self, payment: Payment, reason: str = "") -> dict[str, Any]:
+        return self.act(payment, "fail", reason=reason)
+
+    def expire(self, payment: Payment) -> dict[str, Any]:
+        return self.act(payment, "expire")
+
+    def settle(self, payment: Payment, amount: str | None = None) -> dict[str, Any]:
+        return self.act(payment, "settle", settle_amount=amount)
+
+    def refund(self, payment: Payment) -> dict[str, Any]:
+        return self.act(payment, "refund")
+
+    # -- callbacks --------------------------------------------------------------------------
+
+    def deliver_callback(self, payment: Payment, client: Client | None = None) -> HttpResponse:
+        """Delivers the order's latest callback, exactly as the sandbox signed it, to the
+        callback view through Django's test client; the view's response."""
+        callbacks = self.order(payment)["callbacks"]
+        if not callbacks:
+            raise LookupError(f"the sandbox sent no callback for payment {payment.reference}")
+        return post_callback(payment, callbacks[-1]["body"], callbacks[-1]["signature"], client)
+
+
+def signed_callback(payment: Payment, *, status: str, sponsor_key: str = SPONSOR_KEY,
+                    **fields: str) -> tuple[str, str]:
+    """A callback body for the payment's order and its signature, as the service makes them."""
+    fields.setdefault("amount", f"{payment.amount:.2f}")
+    return make_callback(sponsor_key, status=status, order_id=payment.order_id or "", **fields)
+
+
+def post_callback(payment: Payment, body: str | bytes, signature: str | None,
+                  client: Client | None = None) -> HttpResponse:
+    """POSTs a callback body (with the signature header, unless None) to the payment's
+    callback view through Django's test client; the view's response."""
+    headers = {} if signature is None else {get_setting("SIGNATURE_HEADER"): signature}
+    response: HttpResponse = (client or Client()).post(
+        reverse("vemrat_pay:callback", args=[payment.reference]), body,
+        content_type="application/json", headers=headers)
+    return response
+
+
+def unreachable_origin(stack: ExitStack) -> str:
+    """An origin on this machine where nothing listens: connections to it are refused at
+    once. Its port stays taken (bound, never listening) until `stack` closes."""
+    port_holder = stack.enter_context(socket.socket())
+    port_holder.bind(("127.0.0.1", 0))
+    return f"http://127.0.0.1:{port_holder.getsockname()[1]}"
