@@ -9,7 +9,8 @@ cd "$ROOT"
 quick=0
 if [ "${1:-}" = --quick ]; then quick=1; shift; fi
 
-prepare_module chromium chromium-driver faketime locales libc-l10n openssl
+prepare_module chromium chromium-driver faketime locales libc-l10n openssl postgresql
+ensure_django_lts
 build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
 
 log "pytest"

@@ -10,6 +10,9 @@ import vemrat_pay
 
 STUB_BASE_URL = "http://service.test"
 
+# The Django app's suite has settings of its own: tests/test_django_app.py runs it.
+collect_ignore = ["django_app"]
+
 
 @pytest.fixture
 def service():

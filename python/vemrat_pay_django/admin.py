@@ -12,8 +12,7 @@ from .reconcile import Summary, refresh_each
 
 class CallbackEventInline(admin.TabularInline):  # type: ignore[type-arg]
     model = CallbackEvent
-    fields = ["received_at", "callback_status", "verified", "outcome", "detail"]
-    readonly_fields = fields
+    fields = readonly_fields = ("received_at", "callback_status", "verified", "outcome", "detail")
     extra = 0
     can_delete = False
     show_change_link = True

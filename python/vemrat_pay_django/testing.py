@@ -32,7 +32,7 @@ from contextlib import ExitStack
 from typing import Any
 from unittest import mock
 
-from django.http import HttpResponse
+from django.http.response import HttpResponseBase
 from django.test import Client, override_settings
 from django.urls import reverse
 from vemrat_pay_sandbox import Sandbox, make_callback
@@ -108,7 +108,7 @@ class PaymentSandbox:
 
     # -- callbacks --------------------------------------------------------------------------
 
-    def deliver_callback(self, payment: Payment, client: Client | None = None) -> HttpResponse:
+    def deliver_callback(self, payment: Payment, client: Client | None = None) -> HttpResponseBase:
         """Delivers the order's latest callback, exactly as the sandbox signed it, to the
         callback view through Django's test client; the view's response."""
         callbacks = self.order(payment)["callbacks"]
@@ -125,14 +125,12 @@ def signed_callback(payment: Payment, *, status: str, sponsor_key: str = SPONSOR
 
 
 def post_callback(payment: Payment, body: str | bytes, signature: str | None,
-                  client: Client | None = None) -> HttpResponse:
+                  client: Client | None = None) -> HttpResponseBase:
     """POSTs a callback body (with the signature header, unless None) to the payment's
     callback view through Django's test client; the view's response."""
     headers = {} if signature is None else {get_setting("SIGNATURE_HEADER"): signature}
-    response: HttpResponse = (client or Client()).post(
-        reverse("vemrat_pay:callback", args=[payment.reference]), body,
-        content_type="application/json", headers=headers)
-    return response
+    return (client or Client()).post(reverse("vemrat_pay:callback", args=[payment.reference]),
+                                     body, content_type="application/json", headers=headers)
 
 
 def unreachable_origin(stack: ExitStack) -> str:

@@ -55,6 +55,19 @@ ensure_venv() {
     fi
 }
 
+# Django 5.2 LTS in a directory of its own beside the venv's newest Django; the Django app's
+# tests run under both (tests/test_django_app.py reads VEMRAT_PAY_DJANGO_LTS).
+ensure_django_lts() {
+    local target="$ROOT/build/django-lts" wanted="django>=5.2,<5.3"
+    if [ "$(cat "$target/.wanted" 2>/dev/null)" != "$wanted" ]; then
+        log "installing Django 5.2 LTS into build/django-lts"
+        rm -rf "$target"
+        "$PY" -m pip install -q --disable-pip-version-check --target "$target" "$wanted"
+        echo "$wanted" > "$target/.wanted"
+    fi
+    export VEMRAT_PAY_DJANGO_LTS="$target"
+}
+
 # Builds and installs the module into the venv; the persistent build directory keeps it incremental.
 build_module() {
     local werror=OFF

@@ -11,6 +11,7 @@ import sys
 from contextlib import ExitStack
 from pathlib import Path
 
+import django
 import pytest
 
 HERE = Path(__file__).resolve().parent
@@ -27,6 +28,8 @@ def main(argv: list[str]) -> int:
 
             server = stack.enter_context(PostgresServer())
             os.environ["VEMRAT_PAY_TEST_POSTGRES_PORT"] = str(server.port)
+        print(f"vemrat_pay_django suite: Django {django.get_version()} on {options.database}",
+              flush=True)
         os.chdir(HERE)  # the suite's paths are relative to its own directory
         return int(pytest.main(["-c", "pytest.ini", *pytest_args]))
 

@@ -34,7 +34,7 @@ def check_keys_found(**kwargs: Any) -> list[CheckMessage]:
 def check_working_space(**kwargs: Any) -> list[CheckMessage]:
     if not keys_from_file() or not hasattr(settings, "WORKING_SPACE"):
         return []
-    working_space = settings.WORKING_SPACE
+    working_space = getattr(settings, "WORKING_SPACE")
     if isinstance(working_space, str):
         return []
     return [Error(
