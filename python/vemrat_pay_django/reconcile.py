@@ -61,7 +61,7 @@ def refresh_each(payments: Iterable[Payment]) -> Iterator[Refreshed]:
             yield Refreshed(payment, "failed", f"{type(error).__name__}: {error}")
             continue
         if applied is None:
-            yield Refreshed(payment, "no order id", "no order id is known: only its callback can tell")
+            yield Refreshed(payment, "no order id", "only a callback can tell which order is its")
         elif applied.description:
             yield Refreshed(payment, "changed", applied.description)
         else:

@@ -7,5 +7,4 @@ app_name = "shop"
 urlpatterns = [
     path("", views.checkout, name="checkout"),
     path("orders/<uuid:reference>/", views.order_page, name="order"),
-    path("vemrat/callback/", views.callback, name="callback"),
 ]

@@ -3,47 +3,45 @@ import uuid
 from unittest import mock
 
 from django.urls import reverse
+from vemrat_pay_django.models import Payment
 
-from shop.models import Order
+from .support import ShopTestCase
 
-from .support import ShopLiveServerTestCase
-
-Pay = Order.PayStatus
+Status = Payment.Status
 
 
-class OrderPageTests(ShopLiveServerTestCase):
-    def test_shows_the_queried_status_and_stores_it(self) -> None:
-        order = self.checkout(amount="30.00")
-        assert order.order_id is not None
-        self.control(order.order_id, "pay")
-        self.control(order.order_id, "settle", amount="25.00")
-        # Forget what the callbacks said: the page must ask the service.
-        Order.objects.filter(pk=order.pk).update(pay_status=Pay.PENDING, settled=False,
-                                                 settle_amount="")
+class OrderPageTests(ShopTestCase):
+    def test_shows_what_the_service_says_and_stores_it(self) -> None:
+        payment = self.checkout(amount="30.00")
+        # The service moves on; its callbacks never reach the shop.
+        self.payments.pay(payment)
+        self.payments.settle(payment, "25.00")
+        self.assertEqual(Payment.objects.get(pk=payment.pk).status, Status.PENDING)
 
-        response = self.client.get(reverse("shop:order", args=[order.reference]))
+        response = self.client.get(reverse("shop:order", args=[payment.reference]))
         self.assertEqual(response.status_code, 200)
         self.assertContains(response, '<td id="pay-status">paid</td>', html=True)
         self.assertContains(response, '<td id="settle-status">settled</td>', html=True)
         self.assertContains(response, '<td id="refund-status">none</td>', html=True)
+        self.assertContains(response, 'id="receipt"')
         self.assertNotContains(response, 'id="pay-link"')
-        stored = Order.objects.get(pk=order.pk)
-        self.assertEqual((stored.pay_status, stored.settled, stored.settle_amount),
-                         (Pay.PAID, True, "25.00"))
+        stored = Payment.objects.get(pk=payment.pk)
+        self.assertEqual((stored.status, stored.settled), (Status.PAID, True))
 
-    def test_a_pending_order_links_to_its_payment_page(self) -> None:
-        order = self.checkout()
-        response = self.client.get(reverse("shop:order", args=[order.reference]))
+    def test_a_pending_payment_links_to_its_payment_page(self) -> None:
+        payment = self.checkout()
+        response = self.client.get(reverse("shop:order", args=[payment.reference]))
         self.assertContains(response, '<td id="pay-status">pending</td>', html=True)
-        self.assertContains(response, f'<a id="pay-link" href="{order.pay_url}">Pay now</a>',
+        self.assertContains(response, f'<a id="pay-link" href="{payment.pay_url}">Pay now</a>',
                             html=True)
 
     def test_an_unreachable_service_shows_the_stored_status(self) -> None:
-        order = self.checkout()
-        assert order.order_id is not None
-        self.control(order.order_id, "pay")
-        with mock.patch.dict(os.environ, {"VEMRAT_PAY_BASE_URL": self.sandbox.base_url + "/gone"}):
-            response = self.client.get(reverse("shop:order", args=[order.reference]))
+        payment = self.checkout()
+        self.payments.pay(payment)
+        self.payments.deliver_callback(payment)
+        gone = self.payments.sandbox.base_url + "/gone"
+        with mock.patch.dict(os.environ, {"VEMRAT_PAY_BASE_URL": gone}):
+            response = self.client.get(reverse("shop:order", args=[payment.reference]))
         self.assertEqual(response.status_code, 200)
         self.assertContains(response, 'id="unavailable"')
         self.assertContains(response, '<td id="pay-status">paid</td>', html=True)
