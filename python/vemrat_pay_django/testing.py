@@ -28,6 +28,7 @@ from __future__ import annotations
 
 import os
 import socket
+import threading
 from contextlib import ExitStack
 from typing import Any
 from unittest import mock
@@ -131,6 +132,42 @@ def post_callback(payment: Payment, body: str | bytes, signature: str | None,
     headers = {} if signature is None else {get_setting("SIGNATURE_HEADER"): signature}
     return (client or Client()).post(reverse("vemrat_pay:callback", args=[payment.reference]),
                                      body, content_type="application/json", headers=headers)
+
+
+class SilentService:
+    """A payment service that accepts connections and never answers, for the timeout path:
+
+        with SilentService() as silent, mock.patch.dict(os.environ,
+                                                        {"VEMRAT_PAY_BASE_URL": silent.base_url}):
+            ...  # with a short socket.setdefaulttimeout
+
+    `connections` lists the connections it accepted.
+    """
+
+    def __init__(self) -> None:
+        self._listener = socket.create_server(("127.0.0.1", 0))
+        self.connections: list[socket.socket] = []
+        self.base_url = f"http://127.0.0.1:{self._listener.getsockname()[1]}"
+        self._thread = threading.Thread(target=self._accept, name="silent-service", daemon=True)
+
+    def _accept(self) -> None:
+        while True:
+            try:
+                connection, _ = self._listener.accept()
+            except OSError:  # closed: the end
+                return
+            self.connections.append(connection)
+
+    def __enter__(self) -> SilentService:
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self._listener.shutdown(socket.SHUT_RDWR)
+        self._listener.close()
+        self._thread.join()
+        for connection in self.connections:
+            connection.close()
 
 
 def unreachable_origin(stack: ExitStack) -> str:

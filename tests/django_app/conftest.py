@@ -13,7 +13,7 @@ from django.conf import settings
 from django.db import transaction
 from vemrat_pay_django import signals
 from vemrat_pay_django.models import Payment
-from vemrat_pay_django.testing import PaymentSandbox
+from vemrat_pay_django.testing import PaymentSandbox, SilentService
 
 
 def pytest_collection_modifyitems(config: pytest.Config, items: list[pytest.Item]) -> None:
@@ -83,42 +83,15 @@ def announced() -> Iterator[Announcements]:
         signals.BY_TRANSITION[name].disconnect(receive)
 
 
-class SilentService:
-    """Accepts connections and never answers: a payment service that hangs."""
-
-    def __init__(self) -> None:
-        self._listener = socket.create_server(("127.0.0.1", 0))
-        self.connections: list[socket.socket] = []
-        self.base_url = f"http://127.0.0.1:{self._listener.getsockname()[1]}"
-        self._thread = threading.Thread(target=self._accept, daemon=True)
-        self._thread.start()
-
-    def _accept(self) -> None:
-        while True:
-            try:
-                connection, _ = self._listener.accept()
-            except OSError:  # closed: the end
-                return
-            self.connections.append(connection)
-
-    def close(self) -> None:
-        self._listener.shutdown(socket.SHUT_RDWR)
-        self._listener.close()
-        self._thread.join()
-        for connection in self.connections:
-            connection.close()
-
-
 @pytest.fixture
 def silent_service(monkeypatch: pytest.MonkeyPatch) -> Iterator[SilentService]:
     """VEMRAT_PAY_BASE_URL at a service that never answers, with a short socket timeout."""
-    service = SilentService()
     previous = socket.getdefaulttimeout()
     socket.setdefaulttimeout(0.3)
-    monkeypatch.setenv("VEMRAT_PAY_BASE_URL", service.base_url)
-    yield service
+    with SilentService() as service:
+        monkeypatch.setenv("VEMRAT_PAY_BASE_URL", service.base_url)
+        yield service
     socket.setdefaulttimeout(previous)
-    service.close()
 
 
 @pytest.fixture

@@ -11,9 +11,9 @@ from django.core.exceptions import ImproperlyConfigured
 from django.test import RequestFactory
 from vemrat_pay_django.models import Payment
 from vemrat_pay_django.payments import start_payment
-from vemrat_pay_django.testing import PaymentSandbox
+from vemrat_pay_django.testing import PaymentSandbox, SilentService
 
-from conftest import Announcements, SilentService
+from conftest import Announcements
 
 Status = Payment.Status
 

@@ -1,8 +1,5 @@
 """The shop with an in-process payment sandbox: live, or with callbacks handed over by hand."""
 
-import socket
-import threading
-
 from django.test import Client, LiveServerTestCase, TransactionTestCase
 from django.urls import reverse
 from vemrat_pay_django.models import Payment
@@ -38,32 +35,3 @@ class ShopLiveServerTestCase(WithPayments, LiveServerTestCase):
     """The shop on a real server, to which the sandbox delivers its callbacks over HTTP."""
 
     host = "127.0.0.1"
-
-
-class SilentServer:
-    """Accepts connections and never answers: a payment service that hangs."""
-
-    def __init__(self) -> None:
-        self._listener = socket.create_server(("127.0.0.1", 0))
-        self.connections: list[socket.socket] = []
-        self.base_url = f"http://127.0.0.1:{self._listener.getsockname()[1]}"
-        self._thread = threading.Thread(target=self._accept, daemon=True)
-
-    def _accept(self) -> None:
-        while True:
-            try:
-                connection, _ = self._listener.accept()
-            except OSError:  # closed: the end
-                return
-            self.connections.append(connection)
-
-    def __enter__(self) -> "SilentServer":
-        self._thread.start()
-        return self
-
-    def __exit__(self, *exc_info: object) -> None:
-        self._listener.shutdown(socket.SHUT_RDWR)
-        self._listener.close()
-        self._thread.join()
-        for connection in self.connections:
-            connection.close()

@@ -7,8 +7,9 @@ from django.conf import settings
 from django.test import Client, override_settings
 from django.urls import reverse
 from vemrat_pay_django.models import Payment
+from vemrat_pay_django.testing import SilentService
 
-from .support import ShopLiveServerTestCase, SilentServer
+from .support import ShopLiveServerTestCase
 
 Status = Payment.Status
 
@@ -72,7 +73,7 @@ class CheckoutTests(ShopLiveServerTestCase):
         previous = socket.getdefaulttimeout()
         socket.setdefaulttimeout(0.3)
         try:
-            with SilentServer() as silent, \
+            with SilentService() as silent, \
                     mock.patch.dict(os.environ, {"VEMRAT_PAY_BASE_URL": silent.base_url}):
                 for _ in range(2):
                     response = self.client.post(reverse("shop:checkout"), form)
