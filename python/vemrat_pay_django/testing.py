@@ -21,7 +21,8 @@ While it runs, VEMRAT_PAY_BASE_URL points at the sandbox and VEMRAT_PAY holds th
 keys. Without `callback_base_url` the sandbox's own callback deliveries go nowhere and
 `deliver_callback` hands them to the callback view through Django's test client; with a
 live server's URL (`callback_base_url=self.live_server_url`) the sandbox delivers them
-itself, over HTTP, as the service does.
+itself, over HTTP, as the service does. Each action returns once the callbacks it caused
+have been tried; a delivery that fails is not retried unless `retry_delays` is given.
 """
 
 from __future__ import annotations
@@ -50,7 +51,7 @@ class PaymentSandbox:
 
     def __init__(self, *, callback_base_url: str | None = None, **sandbox_options: Any) -> None:
         self.callback_base_url = callback_base_url
-        self.sandbox_options = sandbox_options
+        self.sandbox_options = {"retry_delays": (), **sandbox_options}
         self._stack = ExitStack()
 
     def __enter__(self) -> PaymentSandbox:
@@ -76,7 +77,7 @@ class PaymentSandbox:
         """The sandbox's order of the payment, also when its id never reached the shop."""
         if payment.order_id:
             return payment.order_id
-        for record in self.sandbox.service.records():
+        for record in self.sandbox.orders():
             if record["user_notify_url"] == payment.callback_url:
                 return str(record["order_id"])
         raise LookupError(f"the sandbox has no order for payment {payment.reference}")
@@ -87,9 +88,10 @@ class PaymentSandbox:
 
     def act(self, payment: Payment, action: str, **options: Any) -> dict[str, Any]:
         """Moves the order as the service would (pay, fail, expire, settle, refund), which
-        sends its callback; the sandbox's record of the order afterwards."""
+        sends its callback; the sandbox's record of the order once that has been tried."""
         order_id = self.order_id(payment)
         self.sandbox.service.apply(order_id, action, **options)
+        self.sandbox.wait_for_callbacks()
         return self.sandbox.order(order_id)
 
     def pay(self, payment: Payment) -> dict[str, Any]:

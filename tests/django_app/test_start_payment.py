@@ -102,7 +102,7 @@ def test_refused_arguments_save_and_send_nothing(payments: PaymentSandbox, amoun
     with pytest.raises(error):
         start(amount, **options)
     assert not Payment.objects.exists()
-    assert payments.sandbox.service.records() == []
+    assert payments.sandbox.orders() == []
 
 
 def test_a_timed_out_request_leaves_the_payment_unconfirmed(
@@ -128,7 +128,7 @@ def test_the_same_reference_never_starts_a_second_order(payments: PaymentSandbox
     first = start(reference=reference)
     second = start(reference=reference)
     assert first.pk == second.pk
-    assert len(payments.sandbox.service.records()) == 1
+    assert len(payments.sandbox.orders()) == 1
 
 
 def test_direct_payments_are_sent_as_direct(payments: PaymentSandbox) -> None:

@@ -34,7 +34,7 @@ class CheckoutTests(ShopLiveServerTestCase):
         self.assertContains(first, f'value="{references[0]}"')
 
     def test_an_invalid_form_is_shown_again_and_nothing_is_started(self) -> None:
-        before = len(self.payments.sandbox.service.records())
+        before = len(self.payments.sandbox.orders())
         for row in ({"amount": "0", "currency": "CNY", "recipient": "acct"},
                     {"amount": "1.001", "currency": "CNY", "recipient": "acct"},
                     {"amount": "10", "currency": "YUAN", "recipient": "acct"},
@@ -43,22 +43,22 @@ class CheckoutTests(ShopLiveServerTestCase):
                 response = self.client.post(reverse("shop:checkout"), row)
                 self.assertEqual(response.status_code, 400)
         self.assertFalse(Payment.objects.exists())
-        self.assertEqual(len(self.payments.sandbox.service.records()), before)
+        self.assertEqual(len(self.payments.sandbox.orders()), before)
 
     def test_a_resubmitted_form_does_not_start_a_second_payment(self) -> None:
         form = {"amount": "19.99", "currency": "CNY", "recipient": "2088000000000001",
                 "reference": str(uuid.uuid4())}
         payment = self.checkout(**form)
-        started = len(self.payments.sandbox.service.records())
+        started = len(self.payments.sandbox.orders())
         again = self.client.post(reverse("shop:checkout"), form)
         self.assertRedirects(again, payment.pay_url, fetch_redirect_response=False)
-        self.assertEqual(len(self.payments.sandbox.service.records()), started)
+        self.assertEqual(len(self.payments.sandbox.orders()), started)
 
         self.payments.pay(payment)  # its callback reaches the live shop
         paid = self.client.post(reverse("shop:checkout"), form)
         self.assertRedirects(paid, reverse("shop:order", args=[payment.reference]),
                              fetch_redirect_response=False)
-        self.assertEqual(len(self.payments.sandbox.service.records()), started)
+        self.assertEqual(len(self.payments.sandbox.orders()), started)
 
     def test_a_refused_payment_shows_the_service_message(self) -> None:
         with override_settings(VEMRAT_PAY={**settings.VEMRAT_PAY, "SPONSOR_KEY": "wrong"}):
