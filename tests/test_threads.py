@@ -67,9 +67,8 @@ def worker(client, index, failures):
         failures.append(f"thread {index}: {type(error).__name__}: {error}")
 
 
-def test_one_client_shared_by_eight_threads(served):
-    served.respond = echo
-    client = vemrat_pay.Client(COMMUNITY_KEY, SPONSOR_KEY)
+def run_workers(client):
+    """Runs `worker` on THREADS threads sharing `client`; asserts that each finished without failure."""
     failures = []
     threads = [threading.Thread(target=worker, args=(client, index, failures), daemon=True) for index in range(THREADS)]
     for thread in threads:
@@ -78,6 +77,11 @@ def test_one_client_shared_by_eight_threads(served):
         thread.join(JOIN_TIMEOUT)
     assert not [thread for thread in threads if thread.is_alive()], "a thread did not finish: deadlock or hang"
     assert failures == []
+
+
+def test_one_client_shared_by_eight_threads(served):
+    served.respond = echo
+    run_workers(vemrat_pay.Client(COMMUNITY_KEY, SPONSOR_KEY))
 
     requests = served.requests
     assert len(requests) == 2 * THREADS * HTTP_CALLS_PER_THREAD

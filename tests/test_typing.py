@@ -39,3 +39,9 @@ def test_mypy_uses_the_stub(tmp_path):
     deliberate = [f"use.py:{n}" for n, line in enumerate(source.splitlines(), 1) if "# deliberate error" in line]
     errors = [line.split(": error:")[0] for line in result.stdout.splitlines() if ": error:" in line]
     assert errors == deliberate, result.stdout
+
+
+def test_keepalive_package_is_strictly_typed(tmp_path):
+    # Checked as installed: mypy finds an installed package only when it ships py.typed.
+    result = run("mypy", "--strict", "--no-incremental", "-p", "vemrat_pay_keepalive", cwd=tmp_path)
+    assert result.returncode == 0, result.stdout + result.stderr

@@ -1,0 +1,237 @@
+"""The keep-alive opener under failure: connections the server closed, requests that may or may
+not have reached it, broken answers, timeouts, certificates that do not verify, a fork."""
+
+import dataclasses
+import http.client
+import os
+import signal
+import socket
+import ssl
+import threading
+import urllib.error
+import urllib.request
+import warnings
+
+import pytest
+from keepalive_support import OPERATIONS, answer_each, each_operation, route_of
+from service_fixture import HANG_UP, Answer
+
+
+
+def stall_until(release):
+    """An answer that comes when the test releases it (or after 30 s): never, for a client that
+    gave up earlier."""
+
+    def stall(request):
+        release.wait(30)
+        return HANG_UP
+
+    return stall
+
+
+# --- connections the server closed ----------------------------------------------------------
+
+
+@each_operation
+def test_connection_closed_while_idle_is_replaced(persistent, keep_alive, client, operation):
+    persistent.answer_with(lambda request: dataclasses.replace(answer_each(request), close=True))
+    operation(client)
+    persistent.wait_closed(1)
+    operation(client)
+    assert persistent.connections == 2
+    assert [request.connection for request in persistent.requests] == [1, 2]
+
+
+@each_operation
+@pytest.mark.parametrize("earlier_calls", [0, 1], ids=["new connection", "pooled connection"])
+def test_request_that_may_have_arrived_is_not_sent_again(persistent, either_opener, client, operation, earlier_calls):
+    """The server reads the request and closes the connection without answering: the caller gets
+    urllib's usual exception, and the server has seen the request once."""
+    for _ in range(earlier_calls):
+        operation(client)
+    persistent.answer_with(lambda request: HANG_UP)
+    with pytest.raises(http.client.RemoteDisconnected) as caught:
+        operation(client)
+    assert type(caught.value) is http.client.RemoteDisconnected
+    assert len(persistent.requests) == earlier_calls + 1
+    operation(client)
+    assert len(persistent.requests) == earlier_calls + 2
+
+
+class FailingAfterTheFirstSend(socket.socket):
+    def sendall(self, data, flags=0):
+        raise BrokenPipeError("the connection broke while the request was being written")
+
+
+def refuses_any_write(pair):
+    pair[0].shutdown(socket.SHUT_WR)
+    return pair[0]
+
+
+def accepts_the_first_bytes_only(pair):
+    return FailingAfterTheFirstSend(pair[0].family, pair[0].type, fileno=pair[0].detach())
+
+
+@each_operation
+@pytest.mark.parametrize(
+    "breaking, resent",
+    [
+        pytest.param(refuses_any_write, True, id="nothing written: sent on a new connection"),
+        pytest.param(accepts_the_first_bytes_only, False, id="partly written: not sent again"),
+    ],
+)
+def test_idle_connection_that_fails_while_sending(persistent, keep_alive, client, operation, breaking, resent):
+    """The pooled connection's socket is swapped for one that fails to send (and that has nothing
+    to read, like a healthy idle connection)."""
+    operation(client)
+    connection = keep_alive.take(route_of(persistent))
+    pair = socket.socketpair()
+    original, connection.sock = connection.sock, breaking(pair)
+    keep_alive.give_back(route_of(persistent), connection)
+    try:
+        if resent:
+            operation(client)
+        else:
+            with pytest.raises(urllib.error.URLError) as caught:
+                operation(client)
+            assert isinstance(caught.value.reason, BrokenPipeError)
+    finally:
+        for sock in (original, *pair):
+            sock.close()
+    assert len(persistent.requests) == 1 + resent
+    assert persistent.connections == 1 + resent
+
+
+# --- broken answers -------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "broken, error",
+    [
+        pytest.param(Answer(0, raw=b"NONSENSE\r\n\r\n"), http.client.BadStatusLine, id="no status line"),
+        pytest.param(
+            Answer(0, raw=b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{}", close=True),
+            http.client.IncompleteRead,
+            id="body cut short",
+        ),
+    ],
+)
+def test_connection_with_a_broken_answer_is_discarded(persistent, either_opener, client, broken, error):
+    persistent.answer_with(lambda request: broken)
+    with pytest.raises(error) as caught:
+        client.query_order("Q1")
+    assert type(caught.value) is error
+    assert client.query_order("Q1").order_id == "Q1"
+    assert persistent.connections == 2
+
+
+# --- timeouts -------------------------------------------------------------------------------
+
+
+@each_operation
+def test_process_default_timeout_applies_to_a_pooled_connection(persistent, either_opener, client, operation):
+    operation(client)  # the connection is made while there is no default timeout
+    release = threading.Event()
+    persistent.answer_with(stall_until(release))
+    previous = socket.getdefaulttimeout()
+    socket.setdefaulttimeout(0.2)
+    try:
+        with pytest.raises(TimeoutError) as caught:
+            operation(client)
+    finally:
+        socket.setdefaulttimeout(previous)
+        release.set()
+    assert type(caught.value) is TimeoutError
+
+
+def test_request_timeout_applies_to_a_pooled_connection(persistent, either_opener):
+    url = persistent.url + "/alipayment/sponsor/order-status/"
+    with urllib.request.urlopen(url) as response:
+        response.read()
+    release = threading.Event()
+    persistent.answer_with(stall_until(release))
+    try:
+        with pytest.raises(TimeoutError):
+            urllib.request.urlopen(url, timeout=0.2)
+    finally:
+        release.set()
+
+
+@pytest.mark.parametrize(
+    "timeout, default, expected",
+    [
+        pytest.param(5.0, None, 5.0, id="given"),
+        pytest.param(None, 7.0, None, id="given as None"),
+        pytest.param(..., 7.0, 7.0, id="process default"),
+        pytest.param(..., None, None, id="no timeout"),
+    ],
+)
+def test_each_request_sets_the_timeout_of_the_connection_it_reuses(persistent, keep_alive, timeout, default, expected):
+    url = persistent.url + "/alipayment/sponsor/order-status/"
+    urllib.request.urlopen(url, timeout=3.0).read()
+    previous = socket.getdefaulttimeout()
+    socket.setdefaulttimeout(default)
+    try:
+        if timeout is ...:
+            urllib.request.urlopen(url).read()
+        else:
+            urllib.request.urlopen(url, timeout=timeout).read()
+    finally:
+        socket.setdefaulttimeout(previous)
+    connection = keep_alive.take(route_of(persistent))
+    assert persistent.connections == 1
+    assert connection.sock.gettimeout() == expected
+    connection.close()
+
+
+# --- certificates ---------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("keep_alive", [False, True], ids=["default opener", "keep-alive opener"])
+@pytest.mark.parametrize(
+    "names, trusted, message",
+    [
+        pytest.param(("127.0.0.1",), False, "unable to get local issuer certificate", id="unknown issuer"),
+        pytest.param(("localhost",), True, "IP address mismatch", id="other host"),
+    ],
+)
+def test_certificate_that_does_not_verify(
+    start_service, install, ca_file, monkeypatch, client, keep_alive, names, trusted, message
+):
+    server = start_service("https", names=names)
+    monkeypatch.setenv("VEMRAT_PAY_BASE_URL", server.url)
+    monkeypatch.delenv("SSL_CERT_DIR", raising=False)
+    if trusted:
+        monkeypatch.setenv("SSL_CERT_FILE", ca_file)
+    else:
+        monkeypatch.delenv("SSL_CERT_FILE", raising=False)
+    urllib.request.install_opener(None)
+    if keep_alive:
+        install()
+    for _ in range(2):
+        with pytest.raises(urllib.error.URLError) as caught:
+            client.query_order("Q1")
+        assert type(caught.value.reason) is ssl.SSLCertVerificationError
+        assert message in caught.value.reason.verify_message
+    assert server.requests == []
+
+
+# --- fork -----------------------------------------------------------------------------------
+
+
+def test_forked_child_never_uses_the_parents_connections(persistent, keep_alive, client):
+    client.query_order("Q1")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork() while the server's threads run
+        pid = os.fork()
+    if pid == 0:
+        code = 1
+        try:
+            signal.alarm(60)
+            code = 0 if OPERATIONS["query_order"](client).order_id == "Q1" else 2
+        finally:
+            os._exit(code)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    client.query_order("Q1")
+    assert [request.connection for request in persistent.requests] == [1, 2, 1]
