@@ -5,7 +5,9 @@ byte for byte, for the same clock and nonce) through urllib.request, looked up o
 like the module does, and decodes the answer into small result objects. The benchmark runs it
 side by side with the module; tests/test_bench_client.py checks that both send the same bytes.
 
-`clock` and `nonce` may be given to fix the timestamp and the nonce.
+`clock` and `nonce` may be given to fix the timestamp and the nonce. `exchange` sends a request
+and returns its status and body text; `session_exchange(session)` sends it through a requests
+`Session` instead of urllib.
 """
 
 from __future__ import annotations
@@ -92,6 +94,21 @@ def _exchange(url: str, method: str, data: bytes | None) -> tuple[int, str]:
     return response.getcode() & 0xFFFF, response.read().decode("utf-8", "replace")
 
 
+FORM_HEADERS = {"Content-Type": "application/x-www-form-urlencoded"}
+
+
+def session_exchange(session, **options):
+    """An exchange through a requests Session (whose pool keeps connections open), with `options`
+    (`verify=...`, say) given to every request. A form body gets the content type urllib gives it."""
+
+    def exchange(url: str, method: str, data: bytes | None) -> tuple[int, str]:
+        headers = FORM_HEADERS if data is not None else None
+        response = session.request(method, url, data=data, headers=headers, **options)
+        return response.status_code & 0xFFFF, response.content.decode("utf-8", "replace")
+
+    return exchange
+
+
 def _data_of(status: int, body: str):
     if status != 200:
         raise RuntimeError(f"HTTP {status}: {body}")
@@ -109,11 +126,12 @@ def _data_of(status: int, body: str):
 
 
 class PureClient:
-    def __init__(self, community_key: str, sponsor_key: str, clock=time.time, nonce=None) -> None:
+    def __init__(self, community_key: str, sponsor_key: str, clock=time.time, nonce=None, exchange=_exchange) -> None:
         self.community_key = community_key
         self.sponsor_key = sponsor_key
         self._clock = clock
         self._nonce = nonce or (lambda: secrets.token_hex(16))
+        self._exchange = exchange
 
     def _freshness(self) -> tuple[str, str]:
         return str(int(self._clock())), self._nonce()
@@ -131,7 +149,7 @@ class PureClient:
         if return_url:
             body += f"&return_url={percent_encode(return_url)}"
         url = os.environ.get("VEMRAT_PAY_BASE_URL", DEFAULT_BASE_URL) + "/alipayment/sponsor/pay/"
-        data = _data_of(*_exchange(url, "POST", body.encode()))
+        data = _data_of(*self._exchange(url, "POST", body.encode()))
         return PurePaymentResult(_text_field(data, "order_id"), _text_field(data, "pay_url"))
 
     def query_order(self, order_id: str) -> PureOrderStatus:
@@ -142,7 +160,7 @@ class PureClient:
             f"?community_key={percent_encode(self.community_key)}&timestamp={timestamp}&nonce={nonce}"
             f"&signature={signature}&order_id={percent_encode(order_id)}"
         )
-        data = _data_of(*_exchange(url, "GET", None))
+        data = _data_of(*self._exchange(url, "GET", None))
         return PureOrderStatus(
             order_id=_text_field(data, "order_id"),
             pay_status=_int_field(data, "pay_status"),

@@ -27,6 +27,7 @@ import orjson
 import vemrat_pay
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+from keepalive_round_trips import bench_keepalive  # noqa: E402
 from pure_client import PureClient  # noqa: E402
 
 COMMUNITY_KEY = "ck_live_3f9a2b7c4d1e"
@@ -309,11 +310,11 @@ def main() -> None:
     parser.add_argument("--quick", action="store_true", help="3 rounds of 0.05 s instead of 7 of 0.2 s")
     parser.add_argument("--rounds", type=int)
     parser.add_argument("--round-seconds", type=float)
-    parser.add_argument("--only", choices=["verify", "stub", "server", "import"], action="append")
+    parser.add_argument("--only", choices=["verify", "stub", "server", "keepalive", "import"], action="append")
     options = parser.parse_args()
     timing = Timing(options.rounds or (3 if options.quick else 7),
                     options.round_seconds or (0.05 if options.quick else 0.2))
-    only = set(options.only or ["verify", "stub", "server", "import"])
+    only = set(options.only or ["verify", "stub", "server", "keepalive", "import"])
 
     table = Table()
     print(f"Python {sys.version.split()[0]}, vemrat_pay {vemrat_pay.__version__}, orjson {orjson.__version__}, "
@@ -324,6 +325,8 @@ def main() -> None:
         bench_stubbed(table, timing)
     if "server" in only:
         bench_local_server(table, timing)
+    if "keepalive" in only:
+        bench_keepalive(table, timing, goal, COMMUNITY_KEY, SPONSOR_KEY, PAYMENT_ARGS)
     if "import" in only:
         bench_import(table, 10 if options.quick else 30)
     print()

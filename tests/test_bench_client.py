@@ -16,7 +16,8 @@ import pytest
 from vemrat_pay import Client
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
-from pure_client import PureClient  # noqa: E402
+from pure_client import PureClient, session_exchange  # noqa: E402
+from service_fixture import Answer  # noqa: E402
 
 BASE = "http://127.0.0.1:9/base path"
 PAYMENT_ANSWER = {"data": {"order_id": "P-1", "pay_url": "https://pay.example/é?x=1"}}
@@ -126,3 +127,29 @@ def test_the_fed_clock_and_nonce_are_what_make_the_bytes_equal(recorded):
     Client("ck", "sk").query_order("A1")
     pure_client_fed(("ck", "sk"), "1", "0" * 32).query_order("A1")
     assert recorded[0][1] != recorded[1][1]
+
+
+SESSION_CALLS = {
+    "create_payment": lambda client: client.create_payment(19.99, "CNY", "a&b=c d", "/cb?x=1", return_url="/é"),
+    "query_order": lambda client: client.query_order("订单 42"),
+}
+
+
+@pytest.mark.parametrize("call", SESSION_CALLS.values(), ids=SESSION_CALLS.keys())
+def test_requests_session_sends_the_same_bytes(served, call):
+    import requests
+
+    served.respond = lambda request: Answer(200, json.dumps(PAYMENT_ANSWER if request.body else STATUS_ANSWER).encode())
+    module_result = call(Client("ck", "sk"))
+    sent = served.last
+    fields = dict(urllib.parse.parse_qsl(sent.body.decode() or sent.query))
+    with requests.Session() as session:
+        exchange = session_exchange(session)
+        client = PureClient("ck", "sk", clock=lambda: int(fields["timestamp"]), nonce=lambda: fields["nonce"],
+                            exchange=exchange)
+        pure_result = call(client)
+    again = served.last
+    assert len(served.requests) == 2
+    assert (again.method, again.path, again.query, again.body) == (sent.method, sent.path, sent.query, sent.body)
+    assert again.headers["Content-Type"] == sent.headers["Content-Type"]
+    assert pure_result.order_id == module_result.order_id != ""
