@@ -1,6 +1,12 @@
+from __future__ import annotations
+
 import socket
+from typing import TYPE_CHECKING
 
 from django.apps import AppConfig
+
+if TYPE_CHECKING:
+    from vemrat_pay_keepalive import ConnectionPool
 
 
 class VemratPayConfig(AppConfig):
@@ -8,6 +14,8 @@ class VemratPayConfig(AppConfig):
     label = "vemrat_pay"
     verbose_name = "Vemrat Pay"
     default_auto_field = "django.db.models.BigAutoField"
+    # The keep-alive opener's pool, when KEEP_ALIVE installed it.
+    connection_pool: ConnectionPool | None = None
 
     def ready(self) -> None:
         # Process-wide configuration at start-up, read from VEMRAT_PAY.
@@ -18,3 +26,7 @@ class VemratPayConfig(AppConfig):
         if timeout is not None:
             # vemrat_pay has no timeout of its own: urllib waits as long as this allows.
             socket.setdefaulttimeout(timeout)
+        if get_setting("KEEP_ALIVE"):
+            import vemrat_pay_keepalive
+
+            self.connection_pool = vemrat_pay_keepalive.install()

@@ -18,6 +18,9 @@ CALLBACK_BASE_URL (None)
 SOCKET_TIMEOUT (None)
     Seconds; when set, the app sets the process-wide socket default timeout at start-up.
     `vemrat_pay` has no timeout of its own: urllib waits as long as that default allows.
+KEEP_ALIVE (False)
+    When true, the app installs vemrat_pay_keepalive's opener at start-up, for the base URL
+    in force then: the connections to the service stay open from one request to the next.
 STATUS_CODES ({})
     Overrides of what the service's status codes mean, per field; see `status_codes`.
 CURRENCY_DECIMAL_PLACES ({})
@@ -36,6 +39,7 @@ DEFAULTS: dict[str, Any] = {
     "SIGNATURE_HEADER": "X-Vemrat-Signature",
     "CALLBACK_BASE_URL": None,
     "SOCKET_TIMEOUT": None,
+    "KEEP_ALIVE": False,
     "STATUS_CODES": {},
     "CURRENCY_DECIMAL_PLACES": {},
 }

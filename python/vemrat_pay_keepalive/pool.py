@@ -35,6 +35,12 @@ class ConnectionPool:
         self._closed = False
         _pools.add(self)
 
+    @property
+    def idle_count(self) -> int:
+        """How many idle connections the pool holds."""
+        with self._lock:
+            return sum(map(len, self._idle.values()))
+
     def serves(self, url: str) -> bool:
         return Origin.of(url) == self.origin
 

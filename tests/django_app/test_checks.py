@@ -100,6 +100,8 @@ CASES: list[tuple[str, Spoiler, list[str]]] = [
      ["vemrat_pay.E004"]),
     ("three decimal places", vemrat_pay_setting(CURRENCY_DECIMAL_PLACES={"KWD": 3}),
      ["vemrat_pay.E004"]),
+    ("keep-alive as text", vemrat_pay_setting(KEEP_ALIVE="yes"), ["vemrat_pay.E004"]),
+    ("keep-alive on", vemrat_pay_setting(KEEP_ALIVE=True), []),
     ("no key file", no_key_file, ["vemrat_pay.E010"]),
     ("no sponsor key line", key_file('COMMUNITY_KEY = "ck"\n'), ["vemrat_pay.E010"]),
     ("a pathlib.Path working space", working_space_path, ["vemrat_pay.E011"]),

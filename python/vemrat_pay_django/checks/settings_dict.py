@@ -53,6 +53,8 @@ def value_problems(value: Mapping[str, Any]) -> list[tuple[str, str]]:
     if timeout is not None and (isinstance(timeout, bool) or not isinstance(timeout, (int, float))
                                 or not timeout > 0):
         found.append(("SOCKET_TIMEOUT", "must be a positive number of seconds"))
+    if not isinstance(value.get("KEEP_ALIVE", False), bool):
+        found.append(("KEEP_ALIVE", "must be True or False"))
     found.extend(("STATUS_CODES", problem)
                  for problem in status_codes.problems(value.get("STATUS_CODES", {})))
     places = value.get("CURRENCY_DECIMAL_PLACES", {})
