@@ -11,6 +11,12 @@ from wire import Merchant, control, exchange, form_body
 PACKAGE_ROOT = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "python")
 
 
+def with_the_package() -> dict[str, str]:
+    """The environment for a child process that imports the sandbox package from this tree."""
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(
+        [PACKAGE_ROOT] + [p for p in [os.environ.get("PYTHONPATH")] if p]))
+
+
 def test_orders_and_nonces_survive_a_restart(tmp_path):
     db = str(tmp_path / "sandbox.sqlite3")
     with Sandbox({"ck": "sk"}, db=db) as first:
@@ -55,9 +61,32 @@ def test_concurrent_payments_all_succeed_with_distinct_ids(sandbox):
     assert {order["order_id"] for order in sandbox.store.orders()} == order_ids
 
 
+STOP_WITH_A_SILENT_CONNECTION = """
+import socket, threading, urllib.parse, urllib.request
+from vemrat_pay_sandbox import Sandbox
+
+sandbox = Sandbox({"ck": "sk"}).start()
+address = urllib.parse.urlsplit(sandbox.base_url)
+with socket.create_connection((address.hostname, address.port)) as silent:
+    # Half a request: its thread waits for the rest. Connections are accepted in turn, so
+    # once a later one is answered, that thread is running.
+    silent.sendall(b"GET /sandbox/orders HTTP/1.0\\r\\n")
+    with urllib.request.urlopen(sandbox.base_url + "/sandbox/orders", timeout=10) as answer:
+        assert answer.status == 200
+    sandbox.stop()
+print([thread.name for thread in threading.enumerate() if thread is not threading.main_thread()])
+"""
+
+
+def test_stop_leaves_no_thread_of_the_sandbox_running():
+    # In a process of its own, where no other test's thread can appear.
+    run = subprocess.run([sys.executable, "-c", STOP_WITH_A_SILENT_CONNECTION], capture_output=True,
+                         text=True, env=with_the_package(), timeout=60)
+    assert (run.returncode, run.stdout) == (0, "[]\n"), run.stderr
+
+
 def test_the_module_runs_as_a_server_process(tmp_path):
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
-        [PACKAGE_ROOT] + [p for p in [os.environ.get("PYTHONPATH")] if p]))
+    env = with_the_package()
     process = subprocess.Popen(
         [sys.executable, "-m", "vemrat_pay_sandbox", "--host", "127.0.0.1", "--port", "0",
          "--merchant", "ck:sk", "--merchant", "ck2:s:k2", "--db", str(tmp_path / "cli.db")],

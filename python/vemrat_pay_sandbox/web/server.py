@@ -27,10 +27,13 @@ class SandboxHTTPServer(ThreadingHTTPServer):
     served closes; `waiting` counts the accepted ones, and while any waits, every answer
     closes its connection instead of keeping it. `connections_accepted` counts every
     connection since the start. `stopping` is set by `shutdown()`, ends every wait a
-    handler makes and closes the connections still open.
+    handler makes and closes the connections still open. `server_close()` does the same
+    and then waits for every connection's thread.
     """
 
-    daemon_threads = True
+    # Joined by server_close(), so that no connection's thread outlives stop(): one still
+    # running when the interpreter exits is cut off half-way.
+    daemon_threads = False
     request_queue_size = 64
 
     def __init__(self, address: tuple[str, int], service: Service, *, log: bool = False,
@@ -61,22 +64,26 @@ class SandboxHTTPServer(ThreadingHTTPServer):
                     return
         finally:
             self.waiting -= 1
+        # Recorded before its thread starts, so that a stop right after finds it.
+        with self._open_lock:
+            self._open.add(request)
         try:
             super().process_request(request, client_address)
         except BaseException:
-            self._slots.release()
+            self._served(request)
             raise
 
     def process_request_thread(self, request: socket.socket,  # type: ignore[override]
                                client_address: tuple[str, int]) -> None:
-        with self._open_lock:
-            self._open.add(request)
         try:
             super().process_request_thread(request, client_address)
         finally:
-            with self._open_lock:
-                self._open.discard(request)
-            self._slots.release()
+            self._served(request)
+
+    def _served(self, request: socket.socket) -> None:
+        with self._open_lock:
+            self._open.discard(request)
+        self._slots.release()
 
     def finish_request(self, request: socket.socket,  # type: ignore[override]
                        client_address: tuple[str, int]) -> None:
@@ -92,20 +99,35 @@ class SandboxHTTPServer(ThreadingHTTPServer):
             secured = self.tls.wrap_socket(request, server_side=True)
         except (ssl.SSLError, OSError):
             return  # no handshake, no channel to answer on
+        # The TLS socket took over the descriptor: closing the plain one no longer reaches it.
+        with self._open_lock:
+            self._open.add(secured)
         try:
             super().finish_request(secured, client_address)
         finally:
+            with self._open_lock:
+                self._open.discard(secured)
             secured.close()
 
     def shutdown(self) -> None:
         self.stopping.set()
         super().shutdown()
+        self._close_open_connections()
+
+    def server_close(self) -> None:
+        self.stopping.set()
+        self._close_open_connections()
+        super().server_close()
+
+    def _close_open_connections(self) -> None:
         with self._open_lock:
             for connection in self._open:
                 try:
-                    connection.shutdown(socket.SHUT_RDWR)
+                    # The plain socket's shutdown: a TLS socket's own drops its TLS state under
+                    # the thread still using it.
+                    socket.socket.shutdown(connection, socket.SHUT_RDWR)
                 except OSError:
-                    pass
+                    pass  # already closed, or a plain socket whose descriptor TLS took over
 
 
 def _refuse_plain_http(connection: socket.socket) -> None:
