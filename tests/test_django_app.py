@@ -19,12 +19,12 @@ LTS = os.environ.get("VEMRAT_PAY_DJANGO_LTS")
 
 def environment(django_version: str) -> dict[str, str]:
     env = {name: value for name, value in os.environ.items()
-           if name not in ("DJANGO_SETTINGS_MODULE", "VEMRAT_PAY_BASE_URL", "PYTHONPATH")}
+           if name not in ("DJANGO_SETTINGS_MODULE", "VEMRAT_PAY_BASE_URL")}
     if django_version == "5.2":
         if not LTS:
             pytest.skip("Django 5.2 is not set up: bash scripts/test.sh installs it and sets "
                         "VEMRAT_PAY_DJANGO_LTS")
-        env["PYTHONPATH"] = LTS
+        env["PYTHONPATH"] = os.pathsep.join(filter(None, [LTS, env.get("PYTHONPATH")]))
     return env
 
 

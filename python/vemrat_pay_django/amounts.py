@@ -1,4 +1,4 @@
-"""Amounts: `Decimal` in, checked against the currency, and sent without a change.
+"""Amounts and currencies: `Decimal` in, checked against the currency, sent without a change.
 
 `vemrat_pay` takes the amount as a float and sends its shortest decimal text. A `Decimal`
 with few enough digits survives that exactly (float("19.99") is written back as "19.99");
@@ -23,6 +23,13 @@ MAX_INTEGER_DIGITS = 12
 def decimal_places(currency: str) -> int:
     places: dict[str, int] = {**DEFAULT_DECIMAL_PLACES, **get_setting("CURRENCY_DECIMAL_PLACES")}
     return places.get(currency, STANDARD_DECIMAL_PLACES)
+
+
+def check_currency(currency: object) -> None:
+    """Raises ValueError unless `currency` is a code of three upper-case letters, as "CNY"."""
+    if not (isinstance(currency, str) and len(currency) == 3 and currency.isascii()
+            and currency.isalpha() and currency.isupper()):
+        raise ValueError(f"currency must be three upper-case letters, such as 'CNY', not {currency!r}")
 
 
 def checked_amount(amount: object, currency: str) -> Decimal:

@@ -22,7 +22,7 @@ from django.db import IntegrityError
 from django.http import HttpRequest
 
 from .addresses import absolute_url, callback_url
-from .amounts import checked_amount
+from .amounts import check_currency, checked_amount
 from .client import get_client
 from .models import Payment
 from .updates import refresh, record_created, record_refused, record_unanswered
@@ -42,11 +42,12 @@ def start_payment(amount: Decimal, *, currency: str, recipient_account: str,
     - no answer (a timeout or a connection error): `unconfirmed`. The order may exist; it is
       never created a second time, and its callback or `vemrat_pay_reconcile` completes it.
 
-    `amount` is a Decimal with no more places than `currency` allows (ValueError and
-    TypeError otherwise, before anything is saved). `return_url` may be a path; it is made
+    `amount` is a Decimal with no more places than `currency` (three upper-case letters)
+    allows (ValueError and TypeError otherwise, before anything is saved). `return_url` may be a path; it is made
     absolute like the callback URL. With `reference`, the payment already started under
     that reference is returned as it is instead of starting another one.
     """
+    check_currency(currency)
     value = checked_amount(amount, currency)
     if pay_mode not in Payment.PayMode.values:
         raise ValueError(f"pay_mode must be one of {', '.join(Payment.PayMode.values)}, not {pay_mode!r}")

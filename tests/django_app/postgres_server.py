@@ -46,8 +46,12 @@ class PostgresServer:
 
     def _run(self, *command: str) -> None:
         run_as = {"user": self.user, "group": self.user} if self.as_root else {}
+        # The server is the tests' tool, not under test: no sanitizer runtime preloaded into it
+        # (the sanitized test run preloads one into every process it starts).
+        environment = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
         result = subprocess.run([str(self.bin / command[0]), *command[1:]], capture_output=True,
-                                text=True, timeout=120, cwd=self.directory, **run_as)
+                                text=True, timeout=120, cwd=self.directory, env=environment,
+                                **run_as)
         if result.returncode != 0:
             raise RuntimeError(f"{command[0]} failed: {result.stdout}{result.stderr}")
 

@@ -95,6 +95,8 @@ def test_a_refusal_fails_the_payment_with_the_service_message(payments: PaymentS
     ("NaN", {}, ValueError),
     ("1000000000000", {}, ValueError),
     ("10", {"pay_mode": "card"}, ValueError),
+    ("10", {"currency": "cny"}, ValueError),
+    ("10", {"currency": "YUAN"}, ValueError),
 ])
 def test_refused_arguments_save_and_send_nothing(payments: PaymentSandbox, amount: object,
                                                  options: dict[str, object],
