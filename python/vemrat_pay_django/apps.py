@@ -20,11 +20,12 @@ class VemratPayConfig(AppConfig):
     def ready(self) -> None:
         # Process-wide configuration at start-up, read from VEMRAT_PAY.
         from . import checks, client  # noqa: F401  (registers the checks and the receivers)
-        from .conf import get_setting
+        from .conf import get_setting, is_socket_timeout
 
         timeout = get_setting("SOCKET_TIMEOUT")
-        if timeout is not None:
-            # vemrat_pay has no timeout of its own: urllib waits as long as this allows.
+        # vemrat_pay has no timeout of its own: urllib waits as long as this allows. A value
+        # of the wrong kind is left to the system checks to report.
+        if is_socket_timeout(timeout):
             socket.setdefaulttimeout(timeout)
         if get_setting("KEEP_ALIVE"):
             import vemrat_pay_keepalive

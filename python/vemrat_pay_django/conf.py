@@ -56,3 +56,9 @@ def get_setting(name: str) -> Any:
     if name not in DEFAULTS:
         raise KeyError(f"VEMRAT_PAY has no key {name!r}")
     return configured().get(name, DEFAULTS[name])
+
+
+def is_socket_timeout(value: object) -> bool:
+    """Whether `value` can be SOCKET_TIMEOUT: a positive number of seconds."""
+    return (isinstance(value, (int, float)) and not isinstance(value, bool)
+            and value > 0)

@@ -11,6 +11,7 @@ from typing import Any
 
 import pytest
 import vemrat_pay
+from django.apps import apps
 from django.core import checks
 from vemrat_pay_django.checks.key_file import taken_line
 
@@ -138,6 +139,17 @@ def test_checks(clean: Any, spoil: Spoiler, expected: list[str],
                 monkeypatch: pytest.MonkeyPatch) -> None:
     spoil(clean, monkeypatch)
     assert found() == expected
+
+
+def test_a_timeout_of_the_wrong_kind_is_reported_not_fatal_at_start_up(clean: Any) -> None:
+    socket.setdefaulttimeout(7)
+    clean.VEMRAT_PAY = {**clean.VEMRAT_PAY, "SOCKET_TIMEOUT": "15"}
+    apps.get_app_config("vemrat_pay").ready()
+    assert socket.getdefaulttimeout() == 7
+    assert found() == ["vemrat_pay.E004"]
+    clean.VEMRAT_PAY = {**clean.VEMRAT_PAY, "SOCKET_TIMEOUT": 2.5}
+    apps.get_app_config("vemrat_pay").ready()
+    assert socket.getdefaulttimeout() == 2.5
 
 
 def test_messages_never_show_a_key(clean: Any, monkeypatch: pytest.MonkeyPatch) -> None:

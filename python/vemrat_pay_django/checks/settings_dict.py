@@ -10,7 +10,7 @@ from django.conf import settings
 from django.core.checks import CheckMessage, Error
 
 from .. import status_codes
-from ..conf import DEFAULTS
+from ..conf import DEFAULTS, is_socket_timeout
 
 
 def check_settings_dict(**kwargs: Any) -> list[CheckMessage]:
@@ -50,8 +50,7 @@ def value_problems(value: Mapping[str, Any]) -> list[tuple[str, str]]:
                       "must be the shop's public origin, such as 'https://shop.example', "
                       "with no path"))
     timeout = value.get("SOCKET_TIMEOUT")
-    if timeout is not None and (isinstance(timeout, bool) or not isinstance(timeout, (int, float))
-                                or not timeout > 0):
+    if timeout is not None and not is_socket_timeout(timeout):
         found.append(("SOCKET_TIMEOUT", "must be a positive number of seconds"))
     if not isinstance(value.get("KEEP_ALIVE", False), bool):
         found.append(("KEEP_ALIVE", "must be True or False"))
