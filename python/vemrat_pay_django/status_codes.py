@@ -13,6 +13,7 @@ payment keeps its state, the raw code is stored, and a warning is logged.
 from __future__ import annotations
 
 from collections.abc import Mapping
+
 from .conf import get_setting
 
 DEFAULT_STATUS_CODES: dict[str, dict[int, str]] = {
@@ -35,8 +36,10 @@ def status_codes() -> dict[str, Mapping[int, str]]:
 
 
 def meaning(field: str, code: int) -> str | None:
-    """What `code` of `field` ("pay_status", "settle_status", "refund_status") means, or None."""
-    return status_codes()[field].get(code)
+    """What `code` of `field` ("pay_status", "settle_status", "refund_status") means, or None
+    (also for a meaning that settings give wrongly, which the system checks report)."""
+    found = status_codes()[field].get(code)
+    return found if found in MEANINGS[field] else None
 
 
 def problems(overrides: object) -> list[str]:
