@@ -5,7 +5,8 @@ POST /alipayment/sponsor/pay/, the signed order-status query at
 GET /alipayment/sponsor/order-status/, a payment page per order at
 /pay/<order_id>, signed JSON callbacks to each order's user_notify_url,
 a JSON control API under /sandbox/orders and fault injection under
-/sandbox/faults for scripts and tests.
+/sandbox/faults for scripts and tests, and a dashboard at /sandbox/. It speaks
+HTTP/1.1 with persistent connections, and HTTPS when asked (Sandbox(https=True)).
 Point a client at it with VEMRAT_PAY_BASE_URL=<Sandbox.base_url>.
 
 Service rules beyond the wire format:
