@@ -99,7 +99,6 @@ class Sandbox:
         if self._thread is not None:
             self.server.shutdown()
             self._thread.join()
-        self.server.stopping.set()
         self.server.server_close()
         if self._outbox_started:
             self.outbox.stop()

@@ -4,6 +4,7 @@ when idle too long, or when another connection waits for a slot."""
 import http.client
 import json
 import socket
+import threading
 
 from vemrat_pay_sandbox import Sandbox
 from wire import form_body, wait_until
@@ -89,11 +90,19 @@ def test_a_kept_connection_is_given_up_when_another_waits_for_its_slot():
             second.close()
 
 
-def test_stopping_the_sandbox_closes_its_open_connections():
+def handler_threads():
+    return [thread for thread in threading.enumerate()
+            if thread.name.endswith("(process_request_thread)")]
+
+
+def test_stopping_the_sandbox_closes_its_connections_and_joins_their_threads():
     sandbox = Sandbox({"ck": "sk"}).start()
     with socket.create_connection(sandbox.server.server_address[:2], timeout=10) as connection:
         connection.sendall(b"GET /sandbox/orders HTTP/1.1\r\nHost: x\r\n\r\n")
         stream = connection.makefile("rb")
         assert read_answer(stream)[0] == 200
+        assert handler_threads()
         sandbox.stop()
+        # Nothing of the sandbox runs on: an interpreter exiting now leaves no thread behind.
+        assert handler_threads() == []
         assert stream.read() == b""
