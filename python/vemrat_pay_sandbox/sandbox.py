@@ -28,7 +28,7 @@ class Sandbox:
     `merchants` maps community keys to sponsor keys. `db` is an SQLite file
     (orders, seen nonces and unfinished callback deliveries survive a restart on
     it) or ":memory:". The server listens on `host`:`port` (port 0 lets the
-    system choose) and serves from a daemon thread between `start()` and
+    system choose) and serves from a background thread between `start()` and
     `stop()`, at most `max_connections` connections at once (others wait their
     turn); a connection silent for `idle_timeout` seconds is closed.
 
@@ -37,6 +37,14 @@ class Sandbox:
     `callback_timeout` seconds is retried after each delay of `retry_delays` in
     turn (seconds; give short ones in tests), then given up. `wait_for_callbacks()`
     waits until every due attempt has been made.
+
+    Connections are persistent (HTTP/1.1); `server.connections_accepted` counts
+    those accepted so far, which shows a client's keep-alive at work. With
+    `https=True` the sandbox serves HTTPS under a certificate made at start-up
+    (with the `openssl` command) by a local CA whose certificate is `ca_file`:
+    point `SSL_CERT_FILE` or an `ssl.SSLContext` at it. The CA is kept in
+    `tls_dir` and reused when that directory is given again; without one, a
+    temporary directory is used and removed by `stop()`.
     """
 
     def __init__(self, merchants: Mapping[str, str], db: str = ":memory:", *,
