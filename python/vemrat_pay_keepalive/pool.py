@@ -35,11 +35,10 @@ class ConnectionPool:
         self._closed = False
         _pools.add(self)
 
-    @property
-    def idle_count(self) -> int:
-        """How many idle connections the pool holds."""
+    def idle_connections(self) -> list[PooledConnection]:
+        """The idle connections the pool holds now, to look at: they stay in the pool."""
         with self._lock:
-            return sum(map(len, self._idle.values()))
+            return [connection for connections in self._idle.values() for connection in connections]
 
     def serves(self, url: str) -> bool:
         return Origin.of(url) == self.origin

@@ -4,6 +4,7 @@ not have reached it, broken answers, timeouts, certificates that do not verify, 
 import dataclasses
 import http.client
 import os
+import select
 import signal
 import socket
 import ssl
@@ -37,6 +38,9 @@ def test_connection_closed_while_idle_is_replaced(persistent, keep_alive, client
     persistent.answer_with(lambda request: dataclasses.replace(answer_each(request), close=True))
     operation(client)
     persistent.wait_closed(1)
+    # The server's close reaches the client's socket a moment later: wait until it has.
+    idle = [connection.sock for connection in keep_alive.idle_connections()]
+    assert len(idle) == 1 and select.select(idle, [], [], 30)[0] == idle
     operation(client)
     assert persistent.connections == 2
     assert [request.connection for request in persistent.requests] == [1, 2]

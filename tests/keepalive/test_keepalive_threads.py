@@ -14,4 +14,4 @@ def test_eight_threads_share_the_pooled_connections(persistent, keep_alive):
     # A connection is made only when every pooled one is in use, by at most THREADS threads.
     assert 1 <= persistent.connections <= THREADS
     assert persistent.closed == 0
-    assert keep_alive.idle_count == persistent.connections
+    assert len(keep_alive.idle_connections()) == persistent.connections
