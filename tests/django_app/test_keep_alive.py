@@ -20,6 +20,13 @@ from vemrat_pay_keepalive import Origin
 pytestmark = pytest.mark.django_db(transaction=True)
 
 
+def pay_and_refresh(payments: PaymentSandbox) -> None:
+    """A payment started, paid at the sandbox, and refreshed: two requests to the service."""
+    payment = start_payment(Decimal("19.99"), currency="CNY", recipient_account="2088000000000001")
+    payments.act(payment, "pay")
+    assert refresh_payment(payment).status == Payment.Status.PAID
+
+
 @pytest.fixture
 def start_up() -> Iterator[Callable[[], VemratPayConfig]]:
     """Runs the app's start-up again, under the test's settings; undoes it afterwards."""
@@ -45,10 +52,9 @@ def test_keep_alive_installs_the_opener(payments: PaymentSandbox, settings: Any,
     pool = start_up().connection_pool
     assert pool is not None
     assert pool.origin == Origin.of(payments.sandbox.base_url)
-    payment = start_payment(Decimal("19.99"), currency="CNY", recipient_account="2088000000000001")
-    payments.act(payment, "pay")
-    assert refresh_payment(payment).status == Payment.Status.PAID
+    pay_and_refresh(payments)
     # Both requests went through the pool, on one connection, which it keeps.
+    assert payments.sandbox.server.connections_accepted == 1
     assert len(pool.idle_connections()) == 1
 
 
@@ -56,5 +62,5 @@ def test_without_keep_alive_nothing_is_installed(payments: PaymentSandbox, setti
                                                  start_up: Callable[[], VemratPayConfig]) -> None:
     assert "KEEP_ALIVE" not in settings.VEMRAT_PAY
     assert start_up().connection_pool is None
-    payment = start_payment(Decimal("1.00"), currency="CNY", recipient_account="2088000000000001")
-    assert payment.status == Payment.Status.PENDING
+    pay_and_refresh(payments)
+    assert payments.sandbox.server.connections_accepted == 2
