@@ -2,8 +2,8 @@
 
 from __future__ import annotations
 
-import uuid
 import urllib.parse
+import uuid
 
 from django.core.exceptions import ImproperlyConfigured
 from django.http import HttpRequest

@@ -35,8 +35,8 @@ def handle_callback(reference: uuid.UUID, body: bytes, signature: str) -> Callba
         logger.warning("callback for %s refused: %s", reference, error)
         return CallbackEvent.objects.create(
             payment=payment, reference=reference,
-            body=body[:REFUSED_BODY_LIMIT].decode("utf-8", "replace"),
-            signature=signature[:255], outcome=Outcome.REFUSED, detail=str(error),
+            body=storable(body[:REFUSED_BODY_LIMIT].decode("utf-8", "replace")),
+            signature=storable(signature[:255]), outcome=Outcome.REFUSED, detail=str(error),
             processed_at=timezone.now())
     event = CallbackEvent.objects.create(
         payment=payment, reference=reference, body=body.decode("utf-8"), signature=signature,
@@ -48,6 +48,12 @@ def handle_callback(reference: uuid.UUID, body: bytes, signature: str) -> Callba
     event.processed_at = timezone.now()
     event.save(update_fields=["outcome", "detail", "processed_at"])
     return event
+
+
+def storable(text: str) -> str:
+    """`text` with NUL characters replaced: PostgreSQL keeps no NUL in a text column, and a
+    body that does not verify may hold anything."""
+    return text.replace("\x00", "\ufffd")
 
 
 def act(event: CallbackEvent, payment: Payment | None) -> tuple[str, str]:

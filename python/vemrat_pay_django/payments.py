@@ -25,7 +25,7 @@ from .addresses import absolute_url, callback_url
 from .amounts import check_currency, checked_amount
 from .client import get_client
 from .models import Payment
-from .updates import refresh, record_created, record_refused, record_unanswered
+from .updates import record_created, record_refused, record_unanswered, refresh
 
 
 def start_payment(amount: Decimal, *, currency: str, recipient_account: str,

@@ -2,20 +2,16 @@
 
 from __future__ import annotations
 
-import logging
 import uuid
 
 from django.db import transaction
 from django.http import HttpRequest, HttpResponse
-from django.utils import timezone
 from django.views.decorators.csrf import csrf_exempt
 from django.views.decorators.http import require_POST
 
 from .callback_handling import handle_callback
 from .conf import get_setting
 from .models import CallbackEvent
-
-logger = logging.getLogger("vemrat_pay_django")
 
 # What each outcome answers. A 5xx asks the service to deliver the callback again later.
 ANSWERS: dict[str, tuple[int, str]] = {

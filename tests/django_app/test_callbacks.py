@@ -82,6 +82,8 @@ def test_forged_and_malformed_callbacks_are_refused_and_recorded(
         ("signed text that is not JSON", not_json, sign_callback("test-sponsor", not_json)),
         ("body that is not UTF-8", b'{"status":"paid\xff"}',
          sign_callback("test-sponsor", b'{"status":"paid\xff"}')),
+        ("body with a NUL byte", body + "\x00", signature),
+        ("signature with a NUL byte", body, signature + "\x00"),
     ]
     for description, forged_body, forged_signature in table:
         response = post_callback(payment, forged_body, forged_signature)
