@@ -16,7 +16,7 @@ from django.utils import timezone
 
 from .client import get_client
 from .models import CallbackEvent, Payment
-from .updates import OrderMismatch, apply_order_status
+from .updates import OrderMismatch, apply_order_status, query
 
 logger = logging.getLogger("vemrat_pay_django")
 
@@ -65,7 +65,7 @@ def act(event: CallbackEvent, payment: Payment | None) -> tuple[str, str]:
     if payment.order_id and payment.order_id != event.order_id:
         return Outcome.MISMATCH, f"order {event.order_id} is not the payment's {payment.order_id}"
     try:
-        status = get_client().query_order(event.order_id)
+        status = query(event.order_id)
     except (RuntimeError, OSError) as error:
         logger.warning("order %s could not be queried after its callback: %s", event.order_id, error)
         return Outcome.UNAVAILABLE, f"{type(error).__name__}: {error}"

@@ -122,9 +122,11 @@ class PaymentSandbox:
 
 def signed_callback(payment: Payment, *, status: str, sponsor_key: str = SPONSOR_KEY,
                     **fields: str) -> tuple[str, str]:
-    """A callback body for the payment's order and its signature, as the service makes them."""
+    """A callback body for the payment's order and its signature, as the service makes them;
+    `fields` are its other members (order_id and amount default to the payment's)."""
     fields.setdefault("amount", f"{payment.amount:.2f}")
-    return make_callback(sponsor_key, status=status, order_id=payment.order_id or "", **fields)
+    fields.setdefault("order_id", payment.order_id or "")
+    return make_callback(sponsor_key, status=status, **fields)
 
 
 def post_callback(payment: Payment, body: str | bytes, signature: str | None,

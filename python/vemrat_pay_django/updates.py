@@ -41,7 +41,17 @@ def refresh(payment: Payment) -> Applied | None:
     order_id = payment.order_id or reported_order_id(payment)
     if not order_id:
         return None
-    return apply_order_status(payment, get_client().query_order(order_id))
+    return apply_order_status(payment, query(order_id))
+
+
+def query(order_id: str) -> vemrat_pay.OrderStatus:
+    """The service's state of the order. An answer about another order (or none: the module
+    reads a missing order_id as "") is an error of the service, like any other."""
+    status = get_client().query_order(order_id)
+    if status.order_id != order_id:
+        raise RuntimeError(f"the service answered about order {status.order_id!r}, "
+                           f"not {order_id!r}")
+    return status
 
 
 def reported_order_id(payment: Payment) -> str:

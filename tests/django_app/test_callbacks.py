@@ -2,8 +2,10 @@
 
 from __future__ import annotations
 
+import http.server
 import json
 import socket
+import threading
 import uuid
 from decimal import Decimal
 from typing import Any
@@ -183,6 +185,56 @@ def test_when_the_service_cannot_be_asked_the_callback_is_to_be_retried(
     assert payments.deliver_callback(payment).status_code == 200
     assert Payment.objects.get(pk=payment.pk).status == Status.PAID
     assert announced.of(payment) == ["paid"]
+
+
+class ConfusedService(http.server.ThreadingHTTPServer):
+    """Answers every order-status query with the state of one other order."""
+
+    daemon_threads = True
+    answer = b'{"data":{"order_id":"VPother","pay_status":1,"amount":"20.00"}}'
+
+    def __init__(self) -> None:
+        super().__init__(("127.0.0.1", 0), ConfusedHandler)
+        self.base_url = f"http://127.0.0.1:{self.server_address[1]}"
+
+
+class ConfusedHandler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self) -> None:
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(ConfusedService.answer)))
+        self.end_headers()
+        self.wfile.write(ConfusedService.answer)
+
+    def log_message(self, format: str, *args: object) -> None:
+        pass
+
+
+def test_an_answer_about_another_order_is_the_services_error(
+        payments: PaymentSandbox, monkeypatch: pytest.MonkeyPatch,
+        announced: Announcements) -> None:
+    payment = start()
+    # Its order id never arrived; a genuine callback names the order, the service then
+    # answers about another one of the same amount.
+    Payment.objects.filter(pk=payment.pk).update(order_id=None, status=Status.UNCONFIRMED)
+    callback = signed_callback(payment, status="paid", order_id=payments.order_id(payment))
+    service = ConfusedService()
+    thread = threading.Thread(target=service.serve_forever, daemon=True)
+    thread.start()
+    try:
+        monkeypatch.setenv("VEMRAT_PAY_BASE_URL", service.base_url)
+        response = post_callback(payment, *callback)
+    finally:
+        service.shutdown()
+        thread.join()
+        service.server_close()
+    assert response.status_code == 503  # to be delivered again, not refused for good
+    event = payment.callback_events.get()
+    assert event.outcome == Outcome.UNAVAILABLE
+    assert "answered about order 'VPother'" in event.detail
+    payment.refresh_from_db()
+    assert (payment.order_id, payment.status) == (None, Status.UNCONFIRMED)
+    assert announced.received == []
 
 
 def test_the_endpoint_takes_only_posts_and_needs_no_csrf_token(payments: PaymentSandbox) -> None:
