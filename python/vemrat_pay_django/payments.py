@@ -80,9 +80,9 @@ def refresh_payment(payment: Payment) -> Payment:
 
     A payment whose order id never arrived is looked up under the order id of its last
     verified callback, if one came; without either it is returned unchanged. The service's
-    errors reach the caller: RuntimeError for an answer that is an error, OSError (a
-    timeout, a connection error) for none, `updates.OrderMismatch` for an order that is not
-    this payment's.
+    errors reach the caller: RuntimeError for an answer that is an error (or is about another
+    order), OSError (a timeout, a connection error) for none, `updates.OrderMismatch` for
+    an order that is not this payment's.
     """
     refresh(payment)
     return payment
