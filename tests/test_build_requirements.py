@@ -1,0 +1,60 @@
+"""A source build that lacks something stops at configuration, naming what is missing and the
+package that provides it."""
+
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[1]
+CMAKE = shutil.which("cmake", path=str(Path(sys.executable).parent)) or shutil.which("cmake")
+NINJA = shutil.which("ninja", path=str(Path(sys.executable).parent)) or shutil.which("ninja")
+
+pytestmark = pytest.mark.skipif(
+    CMAKE is None or NINJA is None or not (ROOT / "CMakeLists.txt").exists(),
+    reason="the source build's checks need CMake, Ninja and the source tree",
+)
+
+
+def configure(build, *arguments):
+    return subprocess.run([CMAKE, "-S", ROOT, "-B", build, "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={NINJA}", *arguments],
+                          capture_output=True, text=True, timeout=600)
+
+
+@pytest.mark.parametrize(
+    "arguments, expected",
+    [
+        (
+            ["-DCMAKE_DISABLE_FIND_PACKAGE_OpenSSL=ON"],
+            ["OpenSSL 3.0 or newer", "apt install libssl-dev", "dnf install openssl-devel", "brew install openssl@3"],
+        ),
+        (
+            # A standard library that cannot be found stands for one without std::expected.
+            ["-DCMAKE_CXX_FLAGS=-nostdinc++"],
+            ["C++23 compiler and standard library with std::expected", "GCC 12 or newer", "Clang 19 or newer",
+             "apt install g++-12", "dnf install gcc-c++", "gcc-toolset-13", "brew install llvm"],
+        ),
+        (
+            [f"-DPython_EXECUTABLE={sys.executable}", "-DPython_INCLUDE_DIR=/nonexistent"],
+            [f"the C headers of Python {sys.version_info.major}.{sys.version_info.minor}",
+             f"apt install python{sys.version_info.major}.{sys.version_info.minor}-dev",
+             f"dnf install python{sys.version_info.major}.{sys.version_info.minor}-devel", "Homebrew"],
+        ),
+    ],
+    ids=["openssl", "c++23", "python-headers"],
+)
+def test_a_missing_requirement_is_named_with_its_packages(tmp_path, arguments, expected):
+    run = configure(tmp_path, *arguments)
+    assert run.returncode != 0
+    message = " ".join(run.stderr.split())
+    assert "vemrat_pay needs" in message, run.stderr
+    for fragment in expected:
+        assert fragment in message, run.stderr
+
+
+def test_a_complete_machine_configures(tmp_path):
+    run = configure(tmp_path, f"-DPython_EXECUTABLE={sys.executable}")
+    assert run.returncode == 0, run.stdout + run.stderr
+    assert "vemrat_pay needs" not in run.stderr
