@@ -1,26 +1,36 @@
-# Shared setup for the project's commands: a Python 3.13, the system packages, the venv, the builds.
+# Shared setup for the project's commands: the Pythons, the system packages, the venvs, the builds.
 # Sourced by the scripts in scripts/; every step is idempotent and quick when nothing changed.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 VENV="$ROOT/.venv"
 PY="$VENV/bin/python"
 
+# The CPython versions the module is built and tested for; the development venv uses the last.
+PYTHON_VERSIONS=(3.11 3.12 3.13)
+DEV_PYTHON=${PYTHON_VERSIONS[-1]}
+# The system packages the pytest suite uses besides the module.
+TEST_SYSTEM_PACKAGES=(chromium chromium-driver faketime locales libc-l10n)
+
 log() { printf '==> %s\n' "$*" >&2; }
 
-is_python313() { [ -n "$1" ] && "$1" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' 2>/dev/null; }
+# is_python VERSION PATH: PATH runs a CPython of that minor version.
+is_python() {
+    [ -n "$2" ] && "$2" -c "import sys; sys.exit(sys.version_info[:2] != tuple(map(int, '$1'.split('.'))))" 2>/dev/null
+}
 
-# Prints the path of a Python 3.13 interpreter, installing Debian's if there is none.
-find_python313() {
-    local candidate
-    for candidate in "${PYTHON313:-}" "$(command -v python3.13 2>/dev/null)" /usr/bin/python3.13 /usr/local/bin/python3.13 \
-        "$(pyenv root 2>/dev/null)"/versions/3.13*/bin/python3.13 "$HOME"/.pyenv/versions/3.13*/bin/python3.13 \
-        /root/.pyenv/versions/3.13*/bin/python3.13; do
-        if is_python313 "$candidate"; then printf '%s\n' "$candidate"; return 0; fi
+# Prints the path of a Python VERSION (3.11, ...) interpreter, installing Debian's if there is
+# none. PYTHON311 (and so on) names one explicitly.
+find_python() {
+    local version=$1 candidate override="PYTHON${1//./}"
+    for candidate in "${!override:-}" "$(command -v "python$version" 2>/dev/null)" "/usr/bin/python$version" \
+        "/usr/local/bin/python$version" "$(pyenv root 2>/dev/null)"/versions/"$version".*/bin/"python$version" \
+        "$HOME"/.pyenv/versions/"$version".*/bin/"python$version" /root/.pyenv/versions/"$version".*/bin/"python$version"; do
+        if is_python "$version" "$candidate"; then printf '%s\n' "$candidate"; return 0; fi
     done
-    log "no Python 3.13 found; installing Debian's"
-    ensure_system_packages python3.13 python3.13-venv python3.13-dev >&2
-    is_python313 /usr/bin/python3.13 && { echo /usr/bin/python3.13; return 0; }
-    echo "error: could not find or install Python 3.13" >&2
+    log "no Python $version found; installing Debian's"
+    ensure_system_packages "python$version" "python$version-venv" "python$version-dev" >&2 || true
+    is_python "$version" "/usr/bin/python$version" && { echo "/usr/bin/python$version"; return 0; }
+    echo "error: could not find or install Python $version (pyenv, or the python$version package)" >&2
     return 1
 }
 
@@ -37,23 +47,28 @@ ensure_system_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# The venv and the Python packages of requirements-dev.txt (reinstalled when that file changes).
-ensure_venv() {
-    local python stamp="$VENV/.requirements.sha256" wanted
-    if ! is_python313 "$PY"; then
-        python=$(find_python313)
-        log "creating the venv with $python"
-        rm -rf "$VENV"
-        "$python" -m venv "$VENV"
+# venv_with_requirements DIR VERSION REQUIREMENTS: a venv at DIR for Python VERSION with the
+# packages of the requirements file, reinstalled when it or a file it includes (-r) changes.
+venv_with_requirements() {
+    local dir=$1 version=$2 requirements=$3 python stamp="$1/.requirements.sha256" wanted
+    if ! is_python "$version" "$dir/bin/python"; then
+        python=$(find_python "$version")
+        log "creating $dir with $python"
+        rm -rf "$dir"
+        "$python" -m venv "$dir"
     fi
-    wanted=$(sha256sum "$ROOT/requirements-dev.txt" | cut -d' ' -f1)
+    wanted=$(cd "$(dirname "$requirements")" && cat "$requirements" $(sed -n 's/^-r //p' "$requirements") |
+        sha256sum | cut -d' ' -f1)
     if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
-        log "installing Python packages"
-        "$PY" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
-        "$PY" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements-dev.txt"
+        log "installing the Python packages of $(basename "$requirements") into $dir"
+        "$dir/bin/python" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
+        "$dir/bin/python" -m pip install -q --disable-pip-version-check -r "$requirements"
         echo "$wanted" > "$stamp"
     fi
 }
+
+# The development venv and the Python packages of requirements-dev.txt.
+ensure_venv() { venv_with_requirements "$VENV" "$DEV_PYTHON" "$ROOT/requirements-dev.txt"; }
 
 # Django 5.2 LTS in a directory of its own beside the venv's newest Django; the Django app's
 # tests run under both (tests/test_django_app.py reads VEMRAT_PAY_DJANGO_LTS).

