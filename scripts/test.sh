@@ -9,7 +9,7 @@ cd "$ROOT"
 quick=0
 if [ "${1:-}" = --quick ]; then quick=1; shift; fi
 
-prepare_module chromium chromium-driver faketime locales libc-l10n openssl postgresql
+prepare_module "${TEST_SYSTEM_PACKAGES[@]}"
 ensure_django_lts
 build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
 
@@ -18,7 +18,7 @@ VEMRAT_PAY_NATIVE_TESTS="$ROOT/build/native/native_tests" "$PY" -m pytest -q "$@
 [ "$quick" = 1 ] && exit 0
 
 # The long stages: each is a script of its own, also runnable by hand.
-for stage in fuzz sanitize soak; do
+for stage in fuzz sanitize soak install_matrix; do
     if [ -f "$ROOT/scripts/$stage.sh" ]; then
         log "$stage"
         bash "$ROOT/scripts/$stage.sh"

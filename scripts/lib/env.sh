@@ -9,7 +9,7 @@ PY="$VENV/bin/python"
 PYTHON_VERSIONS=(3.11 3.12 3.13)
 DEV_PYTHON=${PYTHON_VERSIONS[-1]}
 # The system packages the pytest suite uses besides the module.
-TEST_SYSTEM_PACKAGES=(chromium chromium-driver faketime locales libc-l10n)
+TEST_SYSTEM_PACKAGES=(chromium chromium-driver faketime locales libc-l10n openssl postgresql)
 
 log() { printf '==> %s\n' "$*" >&2; }
 
