@@ -55,8 +55,9 @@ for version in "${PYTHON_VERSIONS[@]}"; do
     "$(find_python "$version")" -m venv "$venv"
     (
         export PATH="$venv/bin:$no_compiler" CC=false CXX=false
+        unset -f cmake
         for tool in cc c++ gcc g++ clang clang++ cmake ninja ld; do
-            if command -v "$tool" >/dev/null; then echo "error: $tool is reachable: $(command -v "$tool")" >&2; exit 1; fi
+            if type -P "$tool" >/dev/null; then echo "error: $tool is reachable: $(type -P "$tool")" >&2; exit 1; fi
         done
         log "Python $version: no compiler reachable (cc, c++, gcc, g++, clang, cmake, ninja, ld); installing $wheel"
         "$venv/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: \
