@@ -8,7 +8,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib/env.sh"
 cd "$ROOT"
 
-ensure_system_packages "${TEST_SYSTEM_PACKAGES[@]}"
+ensure_system_packages "${TEST_SYSTEM_PACKAGES[@]}" "${BROWSER_PACKAGES[@]}"
 bash scripts/dist.sh
 # The native unit tests are a program of their own; built now, while the compiler may be used.
 ensure_venv
@@ -55,7 +55,6 @@ for version in "${PYTHON_VERSIONS[@]}"; do
     "$(find_python "$version")" -m venv "$venv"
     (
         export PATH="$venv/bin:$no_compiler" CC=false CXX=false
-        unset -f cmake
         for tool in cc c++ gcc g++ clang clang++ cmake ninja ld; do
             if type -P "$tool" >/dev/null; then echo "error: $tool is reachable: $(type -P "$tool")" >&2; exit 1; fi
         done

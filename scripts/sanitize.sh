@@ -11,8 +11,7 @@ cd "$ROOT"
 # The tests' child processes import the module from the venv, so it is built there too.
 prepare_module faketime
 build_cmake sanitize -DVEMRAT_PAY_SANITIZE=ON -DVEMRAT_PAY_WERROR=ON -DPython_EXECUTABLE="$PY"
-[ -x "$ROOT/build/native/native_tests" ] ||
-    build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
+build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
 
 asan_runtime=$(gcc -print-file-name=libasan.so)
 ubsan_runtime=$(gcc -print-file-name=libubsan.so)

@@ -12,6 +12,8 @@ if [ "${1:-}" = --quick ]; then quick=1; shift; fi
 prepare_module "${TEST_SYSTEM_PACKAGES[@]}"
 ensure_django_lts
 build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
+# The later stages run the browser tests too.
+if [ "$quick" = 0 ] || browser_tests_selected "$@"; then ensure_system_packages "${BROWSER_PACKAGES[@]}"; fi
 
 log "pytest"
 VEMRAT_PAY_NATIVE_TESTS="$ROOT/build/native/native_tests" "$PY" -m pytest -q "$@"

@@ -4,6 +4,7 @@ environment that points the module at it, a client, and a stub of urllib.request
 import urllib.request
 
 import pytest
+from headless_chromium import chromium
 from service_fixture import ServiceServer, StubTransport
 
 import vemrat_pay
@@ -12,6 +13,20 @@ STUB_BASE_URL = "http://service.test"
 
 # The Django app's suite has settings of its own: tests/test_django_app.py runs it.
 collect_ignore = ["django_app"]
+
+
+def pytest_collection_modifyitems(items):
+    # The test command installs the browser only when a selected test carries this mark.
+    for item in items:
+        if "browser" in getattr(item, "fixturenames", ()):
+            item.add_marker(pytest.mark.browser)
+
+
+@pytest.fixture
+def browser():
+    """Headless Chromium with a fresh profile; a test that takes it is marked `browser`."""
+    with chromium() as driver:
+        yield driver
 
 
 @pytest.fixture

@@ -18,8 +18,6 @@ from collections.abc import Iterator
 from pathlib import Path
 
 import pytest
-from headless_chromium import chromium
-from selenium import webdriver
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -89,12 +87,6 @@ def sandbox(monkeypatch) -> Iterator[Sandbox]:
     with Sandbox(merchants={COMMUNITY_KEY: SPONSOR_KEY}) as running:
         monkeypatch.setenv("VEMRAT_PAY_BASE_URL", running.base_url)
         yield running
-
-
-@pytest.fixture
-def browser() -> Iterator[webdriver.Chrome]:
-    with chromium() as driver:
-        yield driver
 
 
 def test_paying_on_the_payment_page_sends_a_verified_callback_and_returns(

@@ -4,12 +4,15 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 VENV="$ROOT/.venv"
 PY="$VENV/bin/python"
+CMAKE="$VENV/bin/cmake"  # CMake from requirements-dev.txt, new enough whatever the system has
 
 # The CPython versions the module is built and tested for; the development venv uses the last.
 PYTHON_VERSIONS=(3.11 3.12 3.13)
 DEV_PYTHON=${PYTHON_VERSIONS[-1]}
-# The system packages the pytest suite uses besides the module.
-TEST_SYSTEM_PACKAGES=(chromium chromium-driver faketime locales libc-l10n openssl postgresql)
+# The system packages the pytest suite uses besides the module; the browser only where a
+# selected test needs it (browser_tests_selected).
+TEST_SYSTEM_PACKAGES=(faketime locales libc-l10n openssl postgresql)
+BROWSER_PACKAGES=(chromium chromium-driver)
 
 log() { printf '==> %s\n' "$*" >&2; }
 
@@ -100,14 +103,19 @@ prepare_module() {
     build_module
 }
 
-# Configures (once) and builds a CMake tree under build/: build_cmake NAME [cmake options...]
+# Configures (once) and builds a CMake tree under build/: build_cmake NAME [cmake options...]; the
+# options (the compiler among them, -DCMAKE_CXX_COMPILER=...) apply when the tree is configured.
 build_cmake() {
     local name=$1; shift
     local dir="$ROOT/build/$name"
     if [ ! -f "$dir/build.ninja" ]; then
-        cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+        "$CMAKE" -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
     fi
-    cmake --build "$dir" >&2
+    "$CMAKE" --build "$dir" >&2
 }
 
-cmake() { "$VENV/bin/cmake" "$@"; }
+# Whether any test that pytest would select with these arguments needs the browser (the tests
+# that take the `browser` fixture carry the `browser` mark).
+browser_tests_selected() {
+    "$PY" -m pytest --collect-only -q -p no:cacheprovider -m browser "$@" 2>/dev/null | grep -q '::'
+}

@@ -4,7 +4,6 @@ import json
 from html.parser import HTMLParser
 
 import pytest
-from headless_chromium import chromium
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.expected_conditions import staleness_of
 from selenium.webdriver.support.ui import WebDriverWait
@@ -14,12 +13,6 @@ from vemrat_pay_sandbox import SIGNATURE_HEADER
 from wire import CallbackReceiver, Merchant, exchange
 
 HOSTILE = "<script>document.title='owned'</script>"
-
-
-@pytest.fixture
-def browser():
-    with chromium() as driver:
-        yield driver
 
 
 @pytest.fixture
