@@ -106,3 +106,15 @@ def test_stopping_the_sandbox_closes_its_connections_and_joins_their_threads():
         # Nothing of the sandbox runs on: an interpreter exiting now leaves no thread behind.
         assert handler_threads() == []
         assert stream.read() == b""
+
+
+def test_answers_on_a_kept_connection_are_not_held_back_by_nagles_algorithm(sandbox):
+    # An answer is written as head then body; with Nagle's algorithm on, the body of every answer
+    # on a kept connection would wait for the client's delayed acknowledgement of the head.
+    connection = http.client.HTTPConnection(*sandbox.server.server_address[:2], timeout=10)
+    connection.request("GET", "/sandbox/orders")
+    connection.getresponse().read()
+    served = list(sandbox.server._open)
+    assert served, "the kept connection is open on the server's side"
+    assert all(s.getsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY) for s in served)
+    connection.close()

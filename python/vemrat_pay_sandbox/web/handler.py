@@ -39,6 +39,9 @@ class SandboxHandler(BaseHTTPRequestHandler):
     server_version = "VemratSandbox/0.1"
     # Persistent connections: every answer has a Content-Length and every body is read.
     protocol_version = "HTTP/1.1"
+    # An answer goes out as two writes, head then body. With Nagle's algorithm the body would wait
+    # for the client's delayed acknowledgement of the head (40 ms) on every kept-alive answer.
+    disable_nagle_algorithm = True
     # Answers to unreadable request lines get a status line too (HTTP/0.9 had none).
     default_request_version = "HTTP/1.0"
 
