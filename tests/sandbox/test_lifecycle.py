@@ -1,12 +1,16 @@
 import os
 import signal
+import socket
+import socketserver
 import subprocess
 import sys
 import threading
 from concurrent.futures import ThreadPoolExecutor
 
+import pytest
+
 from vemrat_pay_sandbox import Sandbox
-from wire import Merchant, control, exchange, form_body
+from wire import Merchant, control, exchange, form_body, wait_until
 
 PACKAGE_ROOT = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "python")
 
@@ -115,3 +119,32 @@ def test_the_module_refuses_a_malformed_merchant():
     assert result.returncode == 2
     assert "expected COMMUNITY_KEY:SPONSOR_KEY" in result.stderr
     assert result.stdout == ""
+
+
+def test_an_interrupt_while_a_connection_starts_reaches_the_serving_loop(monkeypatch):
+    # SIGTERM (turned into KeyboardInterrupt by the command) can arrive while the accepting
+    # thread starts a connection's thread, after that thread has started and even finished.
+    # The slot must be given back once: a second release raised ValueError in place of the
+    # interrupt, the serving loop logged it and went on, and the process never stopped.
+    with Sandbox({"ck": "sk"}) as sandbox:
+        server = sandbox.server
+        start_thread = socketserver.ThreadingMixIn.process_request
+
+        def started_then_interrupted(self, request, client_address):
+            start_thread(self, request, client_address)
+            wait_until(lambda: request not in server._open)  # the connection's thread has ended
+            raise KeyboardInterrupt
+
+        monkeypatch.setattr(socketserver.ThreadingMixIn, "process_request", started_then_interrupted)
+        # A connection whose client has already hung up: its thread ends at once.
+        with socket.create_server(("127.0.0.1", 0)) as listener:
+            socket.create_connection(listener.getsockname()).close()
+            accepted, address = listener.accept()
+        with pytest.raises(KeyboardInterrupt):
+            server.process_request(accepted, address)
+        monkeypatch.undo()
+        # Every slot is free again, and not one more.
+        assert all(server._slots.acquire(blocking=False) for _ in range(64))
+        assert not server._slots.acquire(blocking=False)
+        for _ in range(64):
+            server._slots.release()

@@ -81,7 +81,12 @@ class SandboxHTTPServer(ThreadingHTTPServer):
             self._served(request)
 
     def _served(self, request: socket.socket) -> None:
+        # Once per connection, whoever comes first: the connection's thread when it ends, or
+        # process_request when starting that thread was interrupted (a SIGTERM, say) after the
+        # thread had already started. A second release would raise in place of the interrupt.
         with self._open_lock:
+            if request not in self._open:
+                return
             self._open.discard(request)
         self._slots.release()
 
