@@ -4,8 +4,8 @@ import json
 from html.parser import HTMLParser
 
 import pytest
+from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.expected_conditions import staleness_of
 from selenium.webdriver.support.ui import WebDriverWait
 
 import vemrat_pay
@@ -26,9 +26,19 @@ def order_card(browser, order_id):
 
 
 def press(browser, element):
-    """Clicks a button or link and waits until the page it leads to has replaced this one."""
+    """Clicks a button or link and waits until the page it leads to has replaced this one.
+
+    A new document comes with a new window object, so a mark left on this one tells the pages
+    apart. Asking about the old page's elements instead fails now and then: while the page is
+    being replaced, chromedriver may answer "unknown error: ... does not belong to the
+    document" rather than that the element is stale. Any such error during the replacement is
+    retried, and only the deadline fails the test.
+    """
+    browser.execute_script("window.beforePress = true")
     element.click()
-    WebDriverWait(browser, 15).until(staleness_of(element))
+    WebDriverWait(browser, 15, ignored_exceptions=(WebDriverException,)).until(
+        lambda driver: driver.execute_script(
+            "return document.readyState === 'complete' && window.beforePress === undefined"))
 
 
 def field(card, name):
