@@ -38,17 +38,8 @@ def operation(name: str):
         signature = run.hmac.new(run.SPONSOR_KEY.encode(), body.encode(), "sha256").hexdigest()
         return lambda: client.verify_callback(body, signature)
 
-    class Answer:
-        def __init__(self, body: bytes) -> None:
-            self.body = body
-
-        def getcode(self) -> int:
-            return 200
-
-        def read(self) -> bytes:
-            return self.body
-
-    urllib.request.urlopen = lambda request: Answer(run.PAYMENT_ANSWER if request.method == "POST" else run.STATUS_ANSWER)
+    answers = {"POST": run.CannedResponse(run.PAYMENT_ANSWER), "GET": run.CannedResponse(run.STATUS_ANSWER)}
+    urllib.request.urlopen = lambda request: answers[request.method]
     os.environ["VEMRAT_PAY_BASE_URL"] = "http://service.test"
     if name == "create_payment":
         return lambda: client.create_payment(*run.PAYMENT_ARGS)

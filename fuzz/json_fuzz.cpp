@@ -22,11 +22,11 @@
 
 #include "core/json/reader.hpp"
 #include "core/service/envelope.hpp"
-#include "json_inspect.hpp"
+#include "json_internals.hpp"
 
 namespace {
 
-using vemrat::core::json::DocumentInspector;
+using vemrat::core::json::DocumentInternals;
 using vemrat::core::json::Kind;
 using vemrat::core::json::Reason;
 using vemrat::core::json::Value;
@@ -45,15 +45,15 @@ struct Walk {
     const vemrat::core::json::Document& doc;
 
     bool in_strings(std::string_view s) const {
-        const char* lo = DocumentInspector::strings_begin(doc);
-        const char* hi = lo + DocumentInspector::strings_size(doc);
+        const char* lo = DocumentInternals::strings_begin(doc);
+        const char* hi = lo + DocumentInternals::strings_size(doc);
         return s.data() >= lo && s.data() + s.size() <= hi;
     }
 
     // Checks the subtree at v; returns the node after it.
     const Value* check(const Value& v, std::size_t depth) const {
-        const Value* const tape_begin = DocumentInspector::tape_begin(doc);
-        const Value* const tape_end = tape_begin + DocumentInspector::tape_size(doc);
+        const Value* const tape_begin = DocumentInternals::tape_begin(doc);
+        const Value* const tape_end = tape_begin + DocumentInternals::tape_size(doc);
         FUZZ_ASSERT(&v >= tape_begin && &v < tape_end);
         switch (v.kind()) {
             case Kind::Null:
@@ -239,10 +239,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const vemrat::core::json::Document& doc = *parsed;
-    FUZZ_ASSERT(DocumentInspector::tape_size(doc) >= 1);
-    FUZZ_ASSERT(DocumentInspector::strings_size(doc) <= size);
+    FUZZ_ASSERT(DocumentInternals::tape_size(doc) >= 1);
+    FUZZ_ASSERT(DocumentInternals::strings_size(doc) <= size);
     const Walk walk{doc};
-    FUZZ_ASSERT(walk.check(doc.root(), 0) == DocumentInspector::tape_begin(doc) + DocumentInspector::tape_size(doc));
+    FUZZ_ASSERT(walk.check(doc.root(), 0) == DocumentInternals::tape_begin(doc) + DocumentInternals::tape_size(doc));
 
     std::string again;
     write(again, doc.root());

@@ -13,8 +13,7 @@ bash scripts/dist.sh
 # The native unit tests are a program of their own; built now, while the compiler may be used.
 ensure_venv
 ensure_django_lts
-build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
-export VEMRAT_PAY_NATIVE_TESTS="$ROOT/build/native/native_tests"
+build_native_tests
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

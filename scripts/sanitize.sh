@@ -11,7 +11,7 @@ cd "$ROOT"
 # The tests' child processes import the module from the venv, so it is built there too.
 prepare_module faketime
 build_cmake sanitize -DVEMRAT_PAY_SANITIZE=ON -DVEMRAT_PAY_WERROR=ON -DPython_EXECUTABLE="$PY"
-build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
+build_native_tests
 
 asan_runtime=$(gcc -print-file-name=libasan.so)
 ubsan_runtime=$(gcc -print-file-name=libubsan.so)
@@ -38,5 +38,4 @@ case "$loaded" in
 esac
 
 log "pytest under ASan and UBSan"
-VEMRAT_PAY_SANITIZED=1 VEMRAT_PAY_NATIVE_TESTS="$ROOT/build/native/native_tests" \
-    "$PY" -m pytest -q -p no:cacheprovider tests "$@"
+VEMRAT_PAY_SANITIZED=1 "$PY" -m pytest -q -p no:cacheprovider tests "$@"

@@ -11,12 +11,12 @@ if [ "${1:-}" = --quick ]; then quick=1; shift; fi
 
 prepare_module "${TEST_SYSTEM_PACKAGES[@]}"
 ensure_django_lts
-build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
+build_native_tests
 # The later stages run the browser tests too.
 if [ "$quick" = 0 ] || browser_tests_selected "$@"; then ensure_system_packages "${BROWSER_PACKAGES[@]}"; fi
 
 log "pytest"
-VEMRAT_PAY_NATIVE_TESTS="$ROOT/build/native/native_tests" "$PY" -m pytest -q "$@"
+"$PY" -m pytest -q "$@"
 [ "$quick" = 1 ] && exit 0
 
 # The long stages: each is a script of its own, also runnable by hand.

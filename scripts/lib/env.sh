@@ -114,6 +114,12 @@ build_cmake() {
     "$CMAKE" --build "$dir" >&2
 }
 
+# The native unit tests of the pure core, at build/native/native_tests, where tests/test_native.py
+# runs them from.
+build_native_tests() {
+    build_cmake native -DVEMRAT_PAY_MODULE=OFF -DVEMRAT_PAY_NATIVE_TESTS=ON -DVEMRAT_PAY_WERROR=ON
+}
+
 # Whether any test that pytest would select with these arguments needs the browser (the tests
 # that take the `browser` fixture carry the `browser` mark).
 browser_tests_selected() {

@@ -12,14 +12,14 @@
 
 #include "check.hpp"
 #include "core/json/reader.hpp"
-#include "json_inspect.hpp"
+#include "json_internals.hpp"
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
 using vemrat::core::json::Kind;
 using vemrat::core::json::parse_json;
 using vemrat::core::json::Value;
-using vemrat::core::json::DocumentInspector;
+using vemrat::core::json::DocumentInternals;
 using vemrat::core::json::Reason;
 using vemrat::core::json::reason_text;
 
@@ -605,7 +605,7 @@ TEST_CASE(json_tape_shape_and_iteration) {
     for (auto member : it->members()) keys.emplace_back(member.key);
     CHECK(keys == (std::vector<std::string>{"k", "m"}));
     CHECK(it->find("m")->find("x")->kind() == Kind::Bool && !it->find("m")->find("x")->as_bool());
-    CHECK(root.next() == DocumentInspector::tape_begin(*parsed) + DocumentInspector::tape_size(*parsed));
+    CHECK(root.next() == DocumentInternals::tape_begin(*parsed) + DocumentInternals::tape_size(*parsed));
     // Scalars have no elements or members.
     CHECK(root.elements().begin()->elements().begin() == root.elements().begin()->elements().end());
     CHECK(root.members().begin() == root.members().end());
@@ -629,7 +629,7 @@ TEST_CASE(json_large_documents_grow_the_tape) {
     CHECK(parsed.has_value());
     if (!parsed) return;
     CHECK_EQ(parsed->root().size(), std::size_t{100000});
-    CHECK_EQ(DocumentInspector::tape_size(*parsed), std::size_t{1 + 100000 * 5});
+    CHECK_EQ(DocumentInternals::tape_size(*parsed), std::size_t{1 + 100000 * 5});
     std::uint64_t i = 0;
     bool all = true;
     for (const Value& element : parsed->root().elements()) {

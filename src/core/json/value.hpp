@@ -170,9 +170,9 @@ public:
 
 private:
     friend class Parser;
-    // Test support (tests/support/json_inspect.hpp) reads the tape and the string storage for
+    // Test support (tests/support/json_internals.hpp) reads the tape and the string storage for
     // invariant checks; nothing in the module does.
-    friend struct DocumentInspector;
+    friend struct DocumentInternals;
     Document() = default;
 
     std::unique_ptr<Value[]> tape_;

@@ -8,7 +8,7 @@
 
 namespace vemrat::core::json {
 
-struct DocumentInspector {
+struct DocumentInternals {
     static const Value* tape_begin(const Document& document) { return document.tape_.get(); }
     static std::size_t tape_size(const Document& document) { return document.tape_size_; }
     static const char* strings_begin(const Document& document) { return document.strings_.get(); }
