@@ -27,6 +27,10 @@ Service rules beyond the wire format:
   retried with backoff until a 2xx answer; every attempt is recorded with the
   order (GET /sandbox/orders/<id>), and POST /sandbox/orders/<id>/resend
   delivers the latest callback again.
+- browsers: requests naming a foreign host in Host are refused (403; DNS
+  rebinding), and so are requests that change state sent by another origin's
+  page or, for the dashboard's forms, without its token; scripts and curl,
+  which send no Origin, are served (see `web.browser_checks`).
 """
 
 from .callbacks import SIGNATURE_HEADER, callback_body, make_callback

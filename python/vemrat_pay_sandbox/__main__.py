@@ -63,13 +63,18 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--tls-dir", metavar="DIR",
                         help="where the CA and the certificate are kept; the CA found there is "
                              "reused (default: a temporary directory)")
+    parser.add_argument("--allow-host", action="append", default=[], metavar="NAME",
+                        help="a host name the sandbox is reached by, besides localhost and IP "
+                             "addresses (requests naming any other in Host are refused); "
+                             "repeatable")
     parser.add_argument("--log", action="store_true", help="log every request to stderr")
     args = parser.parse_args(argv)
 
     sandbox = Sandbox(dict(args.merchant), args.db, host=args.host, port=args.port,
                       timestamp_window=args.timestamp_window, order_ttl=args.order_ttl,
                       log=args.log, max_connections=args.max_connections,
-                      retry_delays=args.retry_delays, https=args.https, tls_dir=args.tls_dir)
+                      retry_delays=args.retry_delays, https=args.https, tls_dir=args.tls_dir,
+                      allowed_hosts=args.allow_host)
     signal.signal(signal.SIGTERM, _interrupt)
     print(sandbox.base_url)
     print(f"dashboard: {sandbox.base_url}/sandbox/")

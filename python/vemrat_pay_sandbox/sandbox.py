@@ -45,6 +45,17 @@ class Sandbox:
     point `SSL_CERT_FILE` or an `ssl.SSLContext` at it. The CA is kept in
     `tls_dir` and reused when that directory is given again; without one, a
     temporary directory is used and removed by `stop()`.
+
+    A page in a browser on the same machine cannot use the sandbox behind the
+    developer's back. A request is refused (403) when its Host header names something
+    other than an IP address, `localhost` or a name under `.localhost`, `host`, or one
+    of `allowed_hosts` (names the sandbox is reached by, such as a container's
+    service name): a page of another site whose name has been made to resolve to
+    127.0.0.1 names its own. A request other than GET or HEAD is refused when a browser
+    sent it from another origin (its Origin is not this sandbox's scheme, host and
+    port, or its Sec-Fetch-Site is neither "same-origin" nor "none"), and the
+    dashboard's forms also need the token its own pages carry. Scripts, curl and
+    server-side clients send neither header and are served as always.
     """
 
     def __init__(self, merchants: Mapping[str, str], db: str = ":memory:", *,
@@ -56,7 +67,8 @@ class Sandbox:
                  clock: Callable[[], float] = time.time, log: bool = False,
                  max_connections: int = DEFAULT_MAX_CONNECTIONS,
                  idle_timeout: float = DEFAULT_IDLE_TIMEOUT,
-                 https: bool = False, tls_dir: str | None = None) -> None:
+                 https: bool = False, tls_dir: str | None = None,
+                 allowed_hosts: Sequence[str] = ()) -> None:
         self.ca_file: str | None = None
         self._temporary_tls_dir: str | None = None
         tls = self._tls_context(host, tls_dir) if https else None
@@ -69,7 +81,8 @@ class Sandbox:
         try:
             self.server = SandboxHTTPServer((host, port), self.service, log=log,
                                             max_connections=max_connections,
-                                            idle_timeout=idle_timeout, tls=tls)
+                                            idle_timeout=idle_timeout, tls=tls,
+                                            allowed_hosts=allowed_hosts)
         except BaseException:
             self.store.close()
             self._remove_temporary_tls_dir()

@@ -9,19 +9,7 @@ import socket
 import pytest
 
 from vemrat_pay_sandbox import Sandbox
-from wire import CallbackReceiver, Merchant, control, exchange, record, wait_until
-
-
-def raw_exchange(base_url: str, request: bytes) -> bytes:
-    """Sends bytes as they are and returns everything the server answers before closing."""
-    host, port = base_url.removeprefix("http://").rsplit(":", 1)
-    with socket.create_connection((host, int(port)), timeout=10) as connection:
-        connection.sendall(request)
-        connection.shutdown(socket.SHUT_WR)
-        answer = b""
-        while chunk := connection.recv(65536):
-            answer += chunk
-    return answer
+from wire import CallbackReceiver, Merchant, control, exchange, raw_exchange, record, wait_until
 
 
 @pytest.mark.parametrize("field", ["return_url", "user_notify_url"])

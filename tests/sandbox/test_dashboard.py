@@ -141,10 +141,11 @@ def test_every_order_field_reaches_the_page_escaped(sandbox, merchant, name):
 
 def test_a_button_the_state_forbids_explains_and_links_back(sandbox, merchant):
     order_id = merchant.new_order()
-    answer = exchange(f"{sandbox.base_url}/sandbox/dashboard/orders/{order_id}/refund", "POST", b"")
+    form = f"form_token={sandbox.server.form_token}".encode()
+    answer = exchange(f"{sandbox.base_url}/sandbox/dashboard/orders/{order_id}/refund", "POST", form)
     assert answer.status == 409
     html = answer.body.decode()
     assert "cannot refund an order that is pending" in html and 'href="/sandbox/"' in html
-    answer = exchange(f"{sandbox.base_url}/sandbox/dashboard/orders/VPnothing/pay", "POST", b"")
+    answer = exchange(f"{sandbox.base_url}/sandbox/dashboard/orders/VPnothing/pay", "POST", form)
     assert answer.status == 404 and "unknown order" in answer.body.decode()
 

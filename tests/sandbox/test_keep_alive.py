@@ -40,9 +40,9 @@ def test_one_connection_carries_the_merchants_requests(sandbox, merchant):
 def test_an_unread_body_does_not_spill_into_the_next_request(sandbox):
     with socket.create_connection(sandbox.server.server_address[:2], timeout=10) as connection:
         # A GET with a body the route never reads, then a second request behind it.
-        connection.sendall(b"GET /alipayment/sponsor/pay/ HTTP/1.1\r\nHost: x\r\n"
+        connection.sendall(b"GET /alipayment/sponsor/pay/ HTTP/1.1\r\nHost: localhost\r\n"
                            b"Content-Length: 11\r\n\r\nGET / HTTP/"
-                           b"GET /sandbox/orders HTTP/1.1\r\nHost: x\r\n\r\n")
+                           b"GET /sandbox/orders HTTP/1.1\r\nHost: localhost\r\n\r\n")
         stream = connection.makefile("rb")
         first, second = read_answer(stream), read_answer(stream)
     assert (first[0], json.loads(first[2])) == (405, {"detail": "method not allowed: use POST"})
@@ -51,7 +51,7 @@ def test_an_unread_body_does_not_spill_into_the_next_request(sandbox):
 
 
 def test_the_connection_closes_when_the_client_asks_or_speaks_http_1_0(sandbox):
-    for request in (b"GET /sandbox/orders HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+    for request in (b"GET /sandbox/orders HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n",
                     b"GET /sandbox/orders HTTP/1.0\r\n\r\n"):
         with socket.create_connection(sandbox.server.server_address[:2], timeout=10) as connection:
             connection.sendall(request)
@@ -64,7 +64,7 @@ def test_the_connection_closes_when_the_client_asks_or_speaks_http_1_0(sandbox):
 def test_an_idle_connection_is_closed_after_the_idle_timeout():
     with Sandbox({"ck": "sk"}, idle_timeout=0.2) as sandbox:
         with socket.create_connection(sandbox.server.server_address[:2], timeout=10) as connection:
-            connection.sendall(b"GET /sandbox/orders HTTP/1.1\r\nHost: x\r\n\r\n")
+            connection.sendall(b"GET /sandbox/orders HTTP/1.1\r\nHost: localhost\r\n\r\n")
             stream = connection.makefile("rb")
             assert read_answer(stream)[0] == 200
             # Blocks until the server gives up on the silent connection.
@@ -77,11 +77,11 @@ def test_a_kept_connection_is_given_up_when_another_waits_for_its_slot():
         first = socket.create_connection(address, timeout=10)
         second = socket.create_connection(address, timeout=10)
         try:
-            second.sendall(b"GET /sandbox/orders HTTP/1.1\r\nHost: x\r\n\r\n")
+            second.sendall(b"GET /sandbox/orders HTTP/1.1\r\nHost: localhost\r\n\r\n")
             first_stream = first.makefile("rb")
             wait_until(lambda: sandbox.server.waiting == 1)
             # The first connection holds the slot; its answer closes it since the second waits.
-            first.sendall(b"GET /sandbox/orders HTTP/1.1\r\nHost: x\r\n\r\n")
+            first.sendall(b"GET /sandbox/orders HTTP/1.1\r\nHost: localhost\r\n\r\n")
             status, headers, _ = read_answer(first_stream)
             assert (status, headers["Connection"]) == (200, "close")
             assert read_answer(second.makefile("rb"))[0] == 200
@@ -98,7 +98,7 @@ def handler_threads():
 def test_stopping_the_sandbox_closes_its_connections_and_joins_their_threads():
     sandbox = Sandbox({"ck": "sk"}).start()
     with socket.create_connection(sandbox.server.server_address[:2], timeout=10) as connection:
-        connection.sendall(b"GET /sandbox/orders HTTP/1.1\r\nHost: x\r\n\r\n")
+        connection.sendall(b"GET /sandbox/orders HTTP/1.1\r\nHost: localhost\r\n\r\n")
         stream = connection.makefile("rb")
         assert read_answer(stream)[0] == 200
         assert handler_threads()

@@ -6,6 +6,7 @@ import hashlib
 import hmac
 import json
 import secrets
+import socket
 import threading
 import time
 import urllib.error
@@ -80,6 +81,18 @@ def exchange(url: str, method: str = "GET", data: bytes | None = None,
     except urllib.error.HTTPError as error:
         with error:
             return Answer(error.code, error.headers, error.read())
+
+
+def raw_exchange(base_url: str, request: bytes) -> bytes:
+    """Sends bytes as they are and returns everything the server answers before closing."""
+    host, port = base_url.removeprefix("http://").rsplit(":", 1)
+    with socket.create_connection((host, int(port)), timeout=10) as connection:
+        connection.sendall(request)
+        connection.shutdown(socket.SHUT_WR)
+        answer = b""
+        while chunk := connection.recv(65536):
+            answer += chunk
+    return answer
 
 
 class Merchant:

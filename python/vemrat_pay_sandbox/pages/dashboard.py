@@ -1,7 +1,8 @@
 """The developer's dashboard at /sandbox/: every order per merchant, newest first, with its
 callback deliveries and buttons that drive it, and the fault rules in force.
 
-Plain HTML forms, no JavaScript; every value from an order or a rule is escaped.
+Plain HTML forms, no JavaScript; every value from an order or a rule is escaped. Every
+form carries the server's form token, which the routes it posts to require.
 """
 
 from __future__ import annotations
@@ -20,6 +21,8 @@ DASHBOARD_PATH = "/sandbox/"
 ACTIONS_PATH = "/sandbox/dashboard/orders"
 CLEAR_FAULTS_PATH = "/sandbox/dashboard/faults/clear"
 BUTTONS = (*CALLBACK_STATUS, "resend")
+# The field of every form that carries the form token.
+FORM_TOKEN_FIELD = "form_token"
 
 _STYLE = """
 .order{border:1px solid #ddd;border-radius:.4rem;padding:.3rem .8rem;margin:.8rem 0}
@@ -33,20 +36,27 @@ button{font-size:.85rem;padding:.3rem .8rem}
 
 def dashboard_page(base_url: str, merchants: list[str], orders: list[dict[str, Any]],
                    deliveries: Mapping[str, list[dict[str, Any]]],
-                   rules: list[dict[str, Any]]) -> str:
+                   rules: list[dict[str, Any]], form_token: str) -> str:
     """The whole dashboard. `orders` oldest first; `deliveries` by order id."""
     by_merchant: dict[str, list[dict[str, Any]]] = {merchant: [] for merchant in merchants}
     for order in reversed(orders):
         by_merchant.setdefault(order["community_key"], []).append(order)
-    sections = "".join(_merchant_section(merchant, listed, deliveries)
+    sections = "".join(_merchant_section(merchant, listed, deliveries, form_token)
                        for merchant, listed in by_merchant.items())
     content = (f"<h1>Vemrat sandbox</h1><p class=\"note\">Service at {escape(base_url)}. "
                f"<a id=\"refresh\" href=\"{DASHBOARD_PATH}\">Refresh</a></p>"
-               f"{_rules_section(rules)}{sections}")
+               f"{_rules_section(rules, form_token)}{sections}")
     return document("Vemrat sandbox dashboard", content, _STYLE)
 
 
-def _rules_section(rules: list[dict[str, Any]]) -> str:
+def post_form(action: str, form_token: str, content: str) -> str:
+    """A form that posts to the path `action` with the form token; `content` is escaped HTML."""
+    return (f"<form method=\"post\" action=\"{escape(action)}\">"
+            f"<input type=\"hidden\" name=\"{FORM_TOKEN_FIELD}\" value=\"{escape(form_token)}\">"
+            f"{content}</form>")
+
+
+def _rules_section(rules: list[dict[str, Any]], form_token: str) -> str:
     if not rules:
         return ("<h2>Fault rules</h2><p id=\"no-faults\" class=\"note\">No fault rules in force. "
                 "Add one with POST /sandbox/faults, for example "
@@ -59,8 +69,9 @@ def _rules_section(rules: list[dict[str, Any]]) -> str:
         for rule in rules)
     return ("<h2>Fault rules</h2><table id=\"faults\"><tr><th>Id</th><th>Merchant</th>"
             "<th>Endpoint</th><th>Fault</th><th>Options</th><th>Uses left</th></tr>"
-            f"{rows}</table><form method=\"post\" action=\"{CLEAR_FAULTS_PATH}\">"
-            "<button id=\"clear-faults\" type=\"submit\">Clear all rules</button></form>")
+            f"{rows}</table>" + post_form(CLEAR_FAULTS_PATH, form_token,
+                                          "<button id=\"clear-faults\" type=\"submit\">"
+                                          "Clear all rules</button>"))
 
 
 def _options(rule: dict[str, Any]) -> str:
@@ -70,13 +81,14 @@ def _options(rule: dict[str, Any]) -> str:
 
 
 def _merchant_section(merchant: str, orders: list[dict[str, Any]],
-                      deliveries: Mapping[str, list[dict[str, Any]]]) -> str:
-    listed = "".join(_order(order, deliveries.get(order["order_id"], [])) for order in orders)
+                      deliveries: Mapping[str, list[dict[str, Any]]], form_token: str) -> str:
+    listed = "".join(_order(order, deliveries.get(order["order_id"], []), form_token)
+                     for order in orders)
     return (f"<section class=\"merchant\"><h2>Merchant {escape(merchant)}</h2>"
             + (listed or "<p class=\"note\">No orders yet.</p>") + "</section>")
 
 
-def _order(order: dict[str, Any], deliveries: list[dict[str, Any]]) -> str:
+def _order(order: dict[str, Any], deliveries: list[dict[str, Any]], form_token: str) -> str:
     order_id = order["order_id"]
     mode = order["pay_mode"] + (f" to {order['recipient_account']}"
                                 if order["pay_mode"] == "split" else "")
@@ -91,19 +103,20 @@ def _order(order: dict[str, Any], deliveries: list[dict[str, Any]]) -> str:
     rows = "".join(f"<tr><td>{escape(name)}</td><td class=\"{escape(name.lower())}\">"
                    f"{escape(value)}</td></tr>" for name, value in fields)
     return (f"<article class=\"order\" id=\"{escape(order_id)}\"><h3>{escape(order_id)}</h3>"
-            f"<table class=\"fields\">{rows}</table>{_buttons(order, bool(deliveries))}"
+            f"<table class=\"fields\">{rows}</table>"
+            f"{_buttons(order, bool(deliveries), form_token)}"
             f"{_deliveries(deliveries)}</article>")
 
 
-def _buttons(order: dict[str, Any], has_callback: bool) -> str:
+def _buttons(order: dict[str, Any], has_callback: bool, form_token: str) -> str:
     path = f"{ACTIONS_PATH}/{urllib.parse.quote(order['order_id'], safe='')}"
     forms = []
     for action in BUTTONS:
         allowed = has_callback if action == "resend" else _allowed(order, action)
         label = "resend callback" if action == "resend" else action
-        forms.append(f"<form method=\"post\" action=\"{escape(path)}/{action}\">"
-                     f"<button type=\"submit\" name=\"{action}\" class=\"action-{action}\""
-                     f"{'' if allowed else ' disabled'}>{label}</button></form>")
+        forms.append(post_form(f"{path}/{action}", form_token,
+                               f"<button type=\"submit\" name=\"{action}\" class=\"action-{action}\""
+                               f"{'' if allowed else ' disabled'}>{label}</button>"))
     return "<div class=\"actions\">" + "".join(forms) + "</div>"
 
 

@@ -6,7 +6,9 @@
     POST /sandbox/dashboard/faults/clear                    remove every fault rule
 
 A button that worked sends the browser back to the order on the dashboard (303); one
-the order's state forbids shows why, with a link back.
+the order's state forbids shows why, with a link back. A post without the form token of
+this server's pages (another site's form, or a page from before a restart) is refused
+with 403 and a link back.
 """
 
 from __future__ import annotations
@@ -18,7 +20,8 @@ from ..pages import message_page
 from ..pages.dashboard import ACTIONS_PATH, BUTTONS, CLEAR_FAULTS_PATH, DASHBOARD_PATH, dashboard_page
 from ..protocol import Rejected
 from ..states import Conflict
-from .routing import route
+from .browser_checks import form_token_matches
+from .routing import Answer, route
 
 if TYPE_CHECKING:
     from .handler import SandboxHandler
@@ -29,9 +32,24 @@ def dashboard(exchange: SandboxHandler, match: re.Match[str]) -> None:
     exchange.answer_html(200, dashboard_page(service.base_url, list(service.merchants),
                                              service.records(),
                                              service.store.deliveries.by_order(),
-                                             service.faults.listed()))
+                                             service.faults.listed(),
+                                             exchange.server.form_token))
 
 
+def form(answer: Answer) -> Answer:
+    """The route of a form on the dashboard: answered only when the post carries the form token."""
+    def checked(exchange: SandboxHandler, match: re.Match[str]) -> None:
+        if not form_token_matches(exchange.text_body(), exchange.server.form_token):
+            exchange.answer_html(403, message_page(
+                "Form refused", "This form did not come from this sandbox's dashboard, or the "
+                "sandbox has restarted since the page was loaded. Reload the dashboard and try "
+                "again.", DASHBOARD_PATH))
+            return
+        answer(exchange, match)
+    return checked
+
+
+@form
 def button(exchange: SandboxHandler, match: re.Match[str]) -> None:
     order_id, action = match["order_id"], match["action"]
     try:
@@ -47,6 +65,7 @@ def button(exchange: SandboxHandler, match: re.Match[str]) -> None:
     _back_to(exchange, f"{DASHBOARD_PATH}#{order_id}")
 
 
+@form
 def clear_faults(exchange: SandboxHandler, match: re.Match[str]) -> None:
     exchange.service.faults.clear()
     _back_to(exchange, DASHBOARD_PATH)

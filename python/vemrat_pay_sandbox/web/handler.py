@@ -22,6 +22,7 @@ from ..protocol import Rejected
 from ..service import Service
 from ..states import Conflict
 from . import control_routes, dashboard_routes, payer_routes, service_routes
+from .browser_checks import check_host, check_origin
 from .routing import ANY_METHOD, Route
 
 if TYPE_CHECKING:
@@ -66,7 +67,8 @@ class SandboxHandler(BaseHTTPRequestHandler):
     def answer(self, status: int, content_type: str, payload: bytes,
                headers: dict[str, str] | None = None) -> None:
         fields = {"Content-Type": content_type, "Content-Length": str(len(payload)),
-                  "Cache-Control": "no-store", **(headers or {})}
+                  "Cache-Control": "no-store", "X-Content-Type-Options": "nosniff",
+                  **(headers or {})}
         if self.server.waiting:
             # Another connection waits for a slot: free this one instead of keeping it.
             self.close_connection = True
@@ -91,7 +93,9 @@ class SandboxHandler(BaseHTTPRequestHandler):
         self.answer_json(status, {"detail": detail})
 
     def answer_html(self, status: int, page: str) -> None:
-        self.answer(status, "text/html; charset=utf-8", page.encode("utf-8"))
+        # No page of another site may show this one in a frame and have its buttons clicked.
+        self.answer(status, "text/html; charset=utf-8", page.encode("utf-8"),
+                    {"Content-Security-Policy": "frame-ancestors 'none'", "X-Frame-Options": "DENY"})
 
     def send_error(self, code: int, message: str | None = None, explain: str | None = None) -> None:
         # Requests the parser refuses are answered like every other refusal.
@@ -176,6 +180,8 @@ class SandboxHandler(BaseHTTPRequestHandler):
                 # The body cannot be skipped, so the connection cannot serve another request.
                 self.close_connection = True
                 raise
+            check_host(self.headers, self.server.accepted_hosts)
+            check_origin(method, self.headers, self.server.scheme)
             self._route(method)
         except Rejected as rejected:
             self.answer_detail(rejected.status, rejected.detail)

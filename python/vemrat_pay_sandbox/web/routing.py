@@ -12,15 +12,16 @@ if TYPE_CHECKING:
 
 ANY_METHOD = "*"
 
+Answer = Callable[["SandboxHandler", re.Match[str]], None]
+
 
 @dataclass(frozen=True)
 class Route:
     method: str
     pattern: re.Pattern[str]
-    answer: Callable[[SandboxHandler, re.Match[str]], None]
+    answer: Answer
 
 
-def route(method: str, pattern: str,
-          answer: Callable[[SandboxHandler, re.Match[str]], None]) -> Route:
+def route(method: str, pattern: str, answer: Answer) -> Route:
     """`pattern` must match the whole path; named groups reach `answer` through the match."""
     return Route(method, re.compile(pattern), answer)

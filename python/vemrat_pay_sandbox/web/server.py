@@ -4,12 +4,15 @@ persistent HTTP/1.1 connections, and TLS when it is given a context."""
 from __future__ import annotations
 
 import json
+import secrets
 import socket
 import ssl
 import threading
+from collections.abc import Iterable
 from http.server import ThreadingHTTPServer
 
 from ..service import Service
+from .browser_checks import AcceptedHosts
 from .handler import SandboxHandler
 
 DEFAULT_MAX_CONNECTIONS = 64
@@ -29,6 +32,10 @@ class SandboxHTTPServer(ThreadingHTTPServer):
     connection since the start. `stopping` is set by `shutdown()`, ends every wait a
     handler makes and closes the connections still open. `server_close()` does the same
     and then waits for every connection's thread.
+
+    Requests must name in Host the host it listens on, one of `allowed_hosts` or a name
+    that cannot be rebound (see browser_checks). `form_token` is the token the console's
+    forms carry, new with every server.
     """
 
     # Joined by server_close(), so that no connection's thread outlives stop(): one still
@@ -39,7 +46,7 @@ class SandboxHTTPServer(ThreadingHTTPServer):
     def __init__(self, address: tuple[str, int], service: Service, *, log: bool = False,
                  max_connections: int = DEFAULT_MAX_CONNECTIONS,
                  idle_timeout: float = DEFAULT_IDLE_TIMEOUT,
-                 tls: ssl.SSLContext | None = None) -> None:
+                 tls: ssl.SSLContext | None = None, allowed_hosts: Iterable[str] = ()) -> None:
         self._slots = threading.BoundedSemaphore(max_connections)
         self._open: set[socket.socket] = set()
         self._open_lock = threading.Lock()
@@ -48,6 +55,9 @@ class SandboxHTTPServer(ThreadingHTTPServer):
         self.connections_accepted = 0
         self.idle_timeout = idle_timeout
         self.tls = tls
+        self.scheme = "http" if tls is None else "https"
+        self.accepted_hosts = AcceptedHosts([address[0], *allowed_hosts])
+        self.form_token = secrets.token_urlsafe(32)
         super().__init__(address, SandboxHandler)
         self.service = service
         self.log = log
