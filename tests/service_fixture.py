@@ -90,6 +90,8 @@ class ServiceServer(LocalServer):
         self.keep_alive = keep_alive
         self.connections = 0  # accepted
         self.closed = 0
+        # Runs with each connection just before the server closes it (to hold the close back).
+        self.before_close: Callable[[socket.socket], None] | None = None
         self._open: set[socket.socket] = set()
         self._lock = threading.Lock()
         self._connections_changed = threading.Condition(self._lock)
@@ -160,6 +162,8 @@ class _Server(http.server.ThreadingHTTPServer):
         super().__init__(*args)
 
     def shutdown_request(self, request: Any) -> None:
+        if self.service.before_close is not None:
+            self.service.before_close(request)
         super().shutdown_request(request)
         self.service._closed(request)
 

@@ -6,11 +6,13 @@ import copy
 import http.client
 import io
 import socket
+import urllib.error
 from collections.abc import Mapping
 from typing import TYPE_CHECKING, Any
 
 from .connections import PooledConnection
 from .pool import ConnectionPool, Route, Tunnel
+from .resend import OutgoingRequest, may_send_again
 
 if TYPE_CHECKING:
     from http.client import _DataType
@@ -22,8 +24,9 @@ DEFAULT_TIMEOUT: object = getattr(socket, "_GLOBAL_DEFAULT_TIMEOUT")
 class PooledExchange:
     """Takes the place of the HTTPConnection that do_open creates for one request: `request` sends
     it on an idle connection of the pool (or a new one), `getresponse` reads the response whole and
-    gives the connection back. do_open closes `sock` after the response, so the real socket is never
-    shown; it calls `close` after any failure, which discards the connection."""
+    gives the connection back. A request whose reused connection failed goes once more on a new
+    connection when `may_send_again` allows it. do_open closes `sock` after the response, so the
+    real socket is never shown; it calls `close` after any failure, which discards the connection."""
 
     sock = None
 
@@ -39,6 +42,8 @@ class PooledExchange:
         self._debuglevel = 0
         self._tunnel: Tunnel | None = None
         self._connection: PooledConnection | None = None
+        self._reused = False
+        self._request: OutgoingRequest | None = None
 
     def set_debuglevel(self, level: int) -> None:
         self._debuglevel = level
@@ -56,27 +61,37 @@ class PooledExchange:
     ) -> None:
         # do_open asks for "Connection: close"; without it an HTTP/1.1 connection stays open.
         headers = {name: value for name, value in headers.items() if name.lower() != "connection"}
+        self._request = OutgoingRequest(method, url, body, headers, encode_chunked)
         reused = self._pool.take(self._route)
         if reused is not None:
-            self._connection = reused
+            self._connection, self._reused = reused, True
             reused.timeout = self._timeout  # type: ignore[assignment]
             reused.sock.settimeout(socket_timeout(self._timeout))
-            reused.request_written = False
             try:
-                reused.request(method, url, body, headers, encode_chunked=encode_chunked)
+                self._request.send_on(reused)
                 return
-            except OSError:
-                if reused.request_written:
+            except OSError as error:
+                if not may_send_again(reused, self._request, error):
                     raise
-                # The server closed the connection while it was idle: the request never left.
                 reused.close()
-        self._connection = self._open()
-        self._connection.request(method, url, body, headers, encode_chunked=encode_chunked)
+        self._send_on_a_new_connection()
 
     def getresponse(self) -> http.client.HTTPResponse:
-        connection = self._connection
-        assert connection is not None, "getresponse() before request()"
-        response = connection.getresponse()
+        connection, request = self._connection, self._request
+        assert connection is not None and request is not None, "getresponse() before request()"
+        try:
+            response = connection.getresponse()
+        except OSError as error:
+            if not (self._reused and may_send_again(connection, request, error)):
+                raise
+            connection.close()
+            try:
+                self._send_on_a_new_connection()
+            except OSError as send_error:  # as do_open reports a request that could not be sent
+                raise urllib.error.URLError(send_error)
+            connection = self._connection
+            assert connection is not None
+            response = connection.getresponse()
         body = response.read()
         self._connection = None
         if response.will_close:
@@ -84,6 +99,11 @@ class PooledExchange:
         else:
             self._pool.give_back(self._route, connection)
         return replayed(response, body)
+
+    def _send_on_a_new_connection(self) -> None:
+        assert self._request is not None
+        self._connection, self._reused = self._open(), False
+        self._request.send_on(self._connection)
 
     def close(self) -> None:
         if self._connection is not None:

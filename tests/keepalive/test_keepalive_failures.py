@@ -2,6 +2,7 @@
 not have reached it, broken answers, timeouts, certificates that do not verify, a fork."""
 
 import dataclasses
+import errno
 import http.client
 import os
 import select
@@ -46,25 +47,68 @@ def test_connection_closed_while_idle_is_replaced(persistent, keep_alive, client
     assert [request.connection for request in persistent.requests] == [1, 2]
 
 
-@each_operation
-@pytest.mark.parametrize("earlier_calls", [0, 1], ids=["new connection", "pooled connection"])
-def test_request_that_may_have_arrived_is_not_sent_again(persistent, either_opener, client, operation, earlier_calls):
-    """The server reads the request and closes the connection without answering: the caller gets
-    urllib's usual exception, and the server has seen the request once."""
+# The server reads the request and closes the connection without answering. Whether the request
+# is sent once more: only a query (a GET) on a reused connection, whose answer never began; never
+# a payment, never on a new connection.
+HANG_UP_CASES = [
+    # operation, keep-alive opener, earlier calls on the connection, copies the server reads
+    pytest.param("create_payment", False, 0, 1, id="payment, default opener"),
+    pytest.param("create_payment", True, 0, 1, id="payment, new connection"),
+    pytest.param("create_payment", True, 1, 1, id="payment, pooled connection"),
+    pytest.param("query_order", False, 1, 1, id="query, default opener"),
+    pytest.param("query_order", True, 0, 1, id="query, new connection"),
+    pytest.param("query_order", True, 1, 2, id="query, pooled connection"),
+]
+
+
+@pytest.mark.parametrize("name, keep_alive, earlier_calls, copies", HANG_UP_CASES)
+def test_server_that_hangs_up_after_reading_the_request(
+    persistent, install, client, name, keep_alive, earlier_calls, copies
+):
+    """It hangs up every time: the caller gets urllib's usual exception once the server has read
+    the request `copies` times, each the very same request."""
+    if keep_alive:
+        install()
+    operation = OPERATIONS[name]
     for _ in range(earlier_calls):
         operation(client)
-    persistent.answer_with(lambda request: HANG_UP)
+    persistent.respond = lambda request: HANG_UP
     with pytest.raises(http.client.RemoteDisconnected) as caught:
         operation(client)
     assert type(caught.value) is http.client.RemoteDisconnected
-    assert len(persistent.requests) == earlier_calls + 1
+    sent = persistent.requests[earlier_calls:]
+    assert len(sent) == copies
+    assert {(request.query, request.body) for request in sent} == {(sent[0].query, sent[0].body)}
+    persistent.respond = answer_each
     operation(client)
-    assert len(persistent.requests) == earlier_calls + 2
+    assert len(persistent.requests) == earlier_calls + copies + 1
+
+
+def test_query_whose_pooled_connection_hangs_up_once_is_answered(persistent, keep_alive, client):
+    client.query_order("Q1")
+    persistent.answer_with(lambda request: HANG_UP)
+    assert client.query_order("Q1").order_id == "Q1"
+    first, again = persistent.requests[1:]
+    assert again.query == first.query
+    assert [request.connection for request in persistent.requests] == [1, 1, 2]
 
 
 class FailingAfterTheFirstSend(socket.socket):
     def sendall(self, data, flags=0):
         raise BrokenPipeError("the connection broke while the request was being written")
+
+
+class ResetWhileAnswering(socket.socket):
+    """Takes the request; gives `answer` (the start of an answer), then the reset."""
+
+    answer = b""
+
+    def recv_into(self, buffer, nbytes=0, flags=0):
+        given, self.answer = self.answer, b""
+        if not given:
+            raise ConnectionResetError(errno.ECONNRESET, "the server reset the connection")
+        buffer[: len(given)] = given
+        return len(given)
 
 
 def refuses_any_write(pair):
@@ -76,32 +120,57 @@ def accepts_the_first_bytes_only(pair):
     return FailingAfterTheFirstSend(pair[0].family, pair[0].type, fileno=pair[0].detach())
 
 
-@each_operation
-@pytest.mark.parametrize(
-    "breaking, resent",
-    [
-        pytest.param(refuses_any_write, True, id="nothing written: sent on a new connection"),
-        pytest.param(accepts_the_first_bytes_only, False, id="partly written: not sent again"),
-    ],
-)
-def test_idle_connection_that_fails_while_sending(persistent, keep_alive, client, operation, breaking, resent):
-    """The pooled connection's socket is swapped for one that fails to send (and that has nothing
-    to read, like a healthy idle connection)."""
+def resets_before_answering(pair):
+    return ResetWhileAnswering(pair[0].family, pair[0].type, fileno=pair[0].detach())
+
+
+def resets_after_the_status_line(pair):
+    sock = resets_before_answering(pair)
+    sock.answer = b"HTTP/1.1 200 OK\r\n"
+    return sock
+
+
+WRITE_BROKE = (urllib.error.URLError, BrokenPipeError)  # urllib's error, with its reason
+RESET = (ConnectionResetError, None)
+RESENT = None
+
+# A pooled connection whose socket fails: the request goes once more on a new connection, or the
+# caller gets the error.
+FAILING_SOCKETS = [
+    pytest.param("create_payment", refuses_any_write, RESENT, id="payment, nothing written"),
+    pytest.param("query_order", refuses_any_write, RESENT, id="query, nothing written"),
+    pytest.param("create_payment", accepts_the_first_bytes_only, WRITE_BROKE, id="payment, partly written"),
+    pytest.param("query_order", accepts_the_first_bytes_only, RESENT, id="query, partly written"),
+    pytest.param("create_payment", resets_before_answering, RESET, id="payment, reset before the answer"),
+    pytest.param("query_order", resets_before_answering, RESENT, id="query, reset before the answer"),
+    pytest.param("create_payment", resets_after_the_status_line, RESET, id="payment, reset in the answer"),
+    pytest.param("query_order", resets_after_the_status_line, RESET, id="query, reset in the answer"),
+]
+
+
+@pytest.mark.parametrize("name, breaking, error", FAILING_SOCKETS)
+def test_pooled_connection_that_fails(persistent, keep_alive, client, name, breaking, error):
+    """The pooled connection's socket is swapped for one that fails (and that has nothing to read
+    while idle, like a healthy idle connection)."""
+    operation = OPERATIONS[name]
     operation(client)
     connection = keep_alive.take(route_of(persistent))
     pair = socket.socketpair()
     original, connection.sock = connection.sock, breaking(pair)
     keep_alive.give_back(route_of(persistent), connection)
     try:
-        if resent:
+        if error is RESENT:
             operation(client)
         else:
-            with pytest.raises(urllib.error.URLError) as caught:
+            error_type, reason_type = error
+            with pytest.raises(error_type) as caught:
                 operation(client)
-            assert isinstance(caught.value.reason, BrokenPipeError)
+            assert type(caught.value) is error_type
+            assert reason_type is None or type(caught.value.reason) is reason_type
     finally:
         for sock in (original, *pair):
             sock.close()
+    resent = error is RESENT
     assert len(persistent.requests) == 1 + resent
     assert persistent.connections == 1 + resent
 

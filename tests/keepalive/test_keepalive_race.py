@@ -1,0 +1,88 @@
+"""The race of every reused connection: the server closes it, without saying so, just after its
+answer, and the next request is written before the close arrives. An idempotent request whose
+connection ended before any byte of its answer arrived goes once more on a new connection; a
+POST never does."""
+
+import dataclasses
+import select
+import time
+
+import pytest
+from keepalive_support import OPERATIONS, answer_each
+
+RUNS = 20
+CALLS_PER_RUN = 5
+UNTIL_THE_NEXT_REQUEST = None
+
+
+@dataclasses.dataclass
+class HeldClose:
+    """Holds back the server's close of a connection after its answer, by `delay` seconds or
+    until the next request arrives; this one always wins the race and is never read."""
+
+    delay: float | None
+    unread: int = 0  # connections closed with a next request waiting
+
+    def __call__(self, connection):
+        if self.delay is not None:
+            time.sleep(self.delay)
+        elif select.select([connection], [], [], 30)[0]:
+            self.unread += 1
+
+
+CLOSING = {
+    "closes after its answer": 0,
+    "closes 2 ms after its answer": 0.002,
+    "closes when the next request arrives": UNTIL_THE_NEXT_REQUEST,
+}
+each_closing_server = pytest.mark.parametrize("delay", CLOSING.values(), ids=CLOSING.keys())
+each_scheme = pytest.mark.parametrize("scheme", ["http", "https"])
+
+
+@pytest.fixture
+def closing_server(start_service, trust_test_ca, install, monkeypatch):
+    """closing_server(scheme, delay) starts a service that closes each connection after one
+    answer, `delay` seconds later, and whose HTTP/1.1 answers do not announce it; the keep-alive
+    opener is installed for it."""
+
+    def start(scheme, delay):
+        server = start_service(scheme)
+        server.respond = lambda request: dataclasses.replace(answer_each(request), close=True)
+        server.before_close = HeldClose(delay)
+        monkeypatch.setenv("VEMRAT_PAY_BASE_URL", server.url)
+        install()
+        return server
+
+    return start
+
+
+@each_scheme
+@each_closing_server
+def test_queries_never_fail(closing_server, client, scheme, delay):
+    server = closing_server(scheme, delay)
+    failed_runs = []
+    for run in range(RUNS):
+        try:
+            for _ in range(CALLS_PER_RUN):
+                assert client.query_order("Q1").order_id == "Q1"
+        except OSError as error:
+            failed_runs.append((run, repr(error)))
+    assert failed_runs == []
+    calls = RUNS * CALLS_PER_RUN
+    assert len(server.requests) == server.connections == calls
+    if delay is UNTIL_THE_NEXT_REQUEST:
+        # Every call after the first lost the race, and went once more on a new connection.
+        assert server.before_close.unread == calls - 1
+
+
+@each_scheme
+def test_payment_that_lost_the_race_is_not_sent_again(closing_server, client, scheme):
+    server = closing_server(scheme, UNTIL_THE_NEXT_REQUEST)
+    OPERATIONS["create_payment"](client)
+    # urllib's URLError when the close came while the request was being written, else the
+    # connection's own error: either way an OSError, and the payment is not sent again.
+    with pytest.raises(OSError):
+        OPERATIONS["create_payment"](client)
+    assert server.before_close.unread == 1
+    assert [request.method for request in server.requests] == ["POST"]
+    assert server.connections == 1
