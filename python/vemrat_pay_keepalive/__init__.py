@@ -9,7 +9,9 @@ from .handlers import KeepAliveHTTPHandler, KeepAliveHTTPSHandler
 from .install import install, service_base_url
 from .origin import Origin
 from .pool import ConnectionPool
+from .redirects import ServiceRedirectHandler
 
 __all__ = [
-    "ConnectionPool", "KeepAliveHTTPHandler", "KeepAliveHTTPSHandler", "Origin", "install", "service_base_url",
+    "ConnectionPool", "KeepAliveHTTPHandler", "KeepAliveHTTPSHandler", "Origin", "ServiceRedirectHandler", "install",
+    "service_base_url",
 ]

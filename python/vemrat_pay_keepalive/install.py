@@ -9,6 +9,7 @@ import urllib.request
 from .handlers import KeepAliveHTTPHandler, KeepAliveHTTPSHandler
 from .origin import Origin
 from .pool import ConnectionPool
+from .redirects import ServiceRedirectHandler
 
 BASE_URL_VARIABLE = "VEMRAT_PAY_BASE_URL"
 DEFAULT_BASE_URL = "https://api.vemrat.com"
@@ -33,14 +34,17 @@ def install(base_url: str | None = None, *, max_idle: int = 10) -> ConnectionPoo
     """Makes every urlopen() of the process keep its connections to the origin of `base_url` (by
     default the base URL vemrat_pay uses now) open for the next request, at most `max_idle` idle
     ones; every other URL is opened as before. Replaces the opener installed before, and closes the
-    connections of an earlier install(). Returns the pool, whose close() closes its connections."""
+    connections of an earlier install(). A redirect from that origin is not followed: urlopen raises
+    it as an HTTPError. Returns the pool, whose close() closes its connections."""
     global _installed
     url = service_base_url() if base_url is None else base_url
     origin = Origin.of(url)
     if origin is None:
         raise ValueError(f"not an http or https URL with a host: {url!r}")
     pool = ConnectionPool(origin, max_idle)
-    opener = urllib.request.build_opener(KeepAliveHTTPHandler(pool), KeepAliveHTTPSHandler(pool))
+    opener = urllib.request.build_opener(
+        KeepAliveHTTPHandler(pool), KeepAliveHTTPSHandler(pool), ServiceRedirectHandler(pool),
+    )
     with _lock:
         urllib.request.install_opener(opener)
         previous, _installed = _installed, pool
