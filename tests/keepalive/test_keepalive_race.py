@@ -3,38 +3,13 @@ answer, and the next request is written before the close arrives. An idempotent 
 connection ended before any byte of its answer arrived goes once more on a new connection; a
 POST never does."""
 
-import dataclasses
-import select
-import time
-
 import pytest
-from keepalive_support import OPERATIONS, answer_each
+from closing_servers import CLOSING, UNTIL_THE_NEXT_REQUEST, close_after_each_answer
+from keepalive_support import OPERATIONS
 
 RUNS = 20
 CALLS_PER_RUN = 5
-UNTIL_THE_NEXT_REQUEST = None
 
-
-@dataclasses.dataclass
-class HeldClose:
-    """Holds back the server's close of a connection after its answer, by `delay` seconds or
-    until the next request arrives; this one always wins the race and is never read."""
-
-    delay: float | None
-    unread: int = 0  # connections closed with a next request waiting
-
-    def __call__(self, connection):
-        if self.delay is not None:
-            time.sleep(self.delay)
-        elif select.select([connection], [], [], 30)[0]:
-            self.unread += 1
-
-
-CLOSING = {
-    "closes after its answer": 0,
-    "closes 2 ms after its answer": 0.002,
-    "closes when the next request arrives": UNTIL_THE_NEXT_REQUEST,
-}
 each_closing_server = pytest.mark.parametrize("delay", CLOSING.values(), ids=CLOSING.keys())
 each_scheme = pytest.mark.parametrize("scheme", ["http", "https"])
 
@@ -47,8 +22,7 @@ def closing_server(start_service, trust_test_ca, install, monkeypatch):
 
     def start(scheme, delay):
         server = start_service(scheme)
-        server.respond = lambda request: dataclasses.replace(answer_each(request), close=True)
-        server.before_close = HeldClose(delay)
+        close_after_each_answer(server, delay)
         monkeypatch.setenv("VEMRAT_PAY_BASE_URL", server.url)
         install()
         return server
