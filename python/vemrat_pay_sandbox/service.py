@@ -56,6 +56,8 @@ class Service:
         self.timestamp_window = timestamp_window
         self.order_ttl = order_ttl
         self.base_url = ""
+        # Tells this run's versions from those of an earlier run on the same database.
+        self._run = secrets.token_hex(4)
 
     def create_payment(self, form_body: str) -> dict[str, Any]:
         """Check the form and record a pending order; answers {"order_id", "pay_url"}."""
@@ -109,6 +111,11 @@ class Service:
 
     def records(self) -> list[dict[str, Any]]:
         return self.store.orders()
+
+    def version(self) -> str:
+        """The version of what the dashboard shows: it changes with every order, delivery,
+        attempt and fault rule."""
+        return f"{self._run}.{self.store.changes()}.{self.faults.changes}"
 
     def apply(self, order_id: str, action: str, *, reason: str = "",
               settle_amount: str | None = None) -> dict[str, Any]:

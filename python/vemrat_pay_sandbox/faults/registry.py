@@ -19,12 +19,15 @@ class FaultRules:
         self._lock = threading.Lock()
         self._rules: list[FaultRule] = []
         self._ids = itertools.count(1)
+        # Counts every change to the rules, a use included.
+        self.changes = 0
 
     def add(self, document: object) -> dict[str, Any]:
         """Check and add a rule (see `rules`); the rule as listed."""
         with self._lock:
             rule = parse_rule(document, self._merchants, next(self._ids))
             self._rules.append(rule)
+            self.changes += 1
         return rule.as_dict()
 
     def listed(self) -> list[dict[str, Any]]:
@@ -35,6 +38,17 @@ class FaultRules:
     def clear(self) -> None:
         with self._lock:
             self._rules.clear()
+            self.changes += 1
+
+    def remove(self, rule_id: int) -> bool:
+        """Remove the rule with this id; False if none is in force."""
+        with self._lock:
+            kept = [rule for rule in self._rules if rule.id != rule_id]
+            if len(kept) == len(self._rules):
+                return False
+            self._rules = kept
+            self.changes += 1
+            return True
 
     def take(self, endpoint: str, merchant: str | None) -> FaultRule | None:
         """Use up one application of the first rule for this endpoint and merchant."""
@@ -45,5 +59,6 @@ class FaultRules:
                         del self._rules[index]
                     else:
                         self._rules[index] = replace(rule, count=rule.count - 1)
+                    self.changes += 1
                     return rule
         return None

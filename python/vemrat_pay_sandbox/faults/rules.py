@@ -41,7 +41,7 @@ MAX_SECONDS = 3600.0
 MAX_COUNT = 1_000_000
 
 # The members each fault takes beyond endpoint, fault, merchant and count.
-_OPTIONS = {"timeout_after_commit": ("seconds",), "error": ("status", "detail"),
+FAULT_OPTIONS = {"timeout_after_commit": ("seconds",), "error": ("status", "detail"),
             "malformed": ("body",), "delay": ("seconds",), "duplicate": (), "drop": (),
             "reorder": ()}
 
@@ -62,7 +62,7 @@ class FaultRule:
         """The rule as the control API shows it: only the members its fault uses."""
         return {name: value for name, value in asdict(self).items()
                 if name in ("id", "endpoint", "fault", "merchant", "count")
-                or name in _OPTIONS[self.fault]}
+                or name in FAULT_OPTIONS[self.fault]}
 
 
 def parse_rule(document: object, merchants: Mapping[str, str], rule_id: int) -> FaultRule:
@@ -77,7 +77,7 @@ def parse_rule(document: object, merchants: Mapping[str, str], rule_id: int) -> 
     if fault not in FAULTS_BY_ENDPOINT[endpoint]:
         raise Rejected(400, f"invalid fault for endpoint {endpoint}: {fault!r} (expected one of: "
                             f"{', '.join(FAULTS_BY_ENDPOINT[endpoint])})")
-    allowed = {"endpoint", "fault", "merchant", "count", *_OPTIONS[fault]}
+    allowed = {"endpoint", "fault", "merchant", "count", *FAULT_OPTIONS[fault]}
     unknown = sorted(set(document) - allowed)
     if unknown:
         raise Rejected(400, f"unknown member for fault {fault}: {unknown[0]}")

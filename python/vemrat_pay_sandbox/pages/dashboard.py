@@ -1,153 +1,166 @@
-"""The developer's dashboard at /sandbox/: every order per merchant, newest first, with its
-callback deliveries and buttons that drive it, and the fault rules in force.
+"""The developer's dashboard at /sandbox/: the fault rules, then one row per order, newest
+first, filtered by merchant, state and text and paged, with every view a plain link.
 
-Plain HTML forms, no JavaScript; every value from an order or a rule is escaped. Every
-form carries the server's form token, which the routes it posts to require.
+Each order's row links to its page (pages/order_page.py) with its callbacks and buttons.
+Every value from an order or a rule is escaped; every form that changes state carries the
+server's form token.
 """
 
 from __future__ import annotations
 
-import json
 import urllib.parse
-from collections.abc import Mapping
+from collections.abc import Sequence
+from dataclasses import replace
 from html import escape
 from typing import Any
 
-from ..states import (CALLBACK_STATUS, PAY_STATUS_TEXT, REFUND_STATUS_TEXT, SETTLE_STATUS_TEXT,
-                      Conflict, next_state)
+from ..states import PAY_STATUS_TEXT, REFUND_DONE, SETTLE_DONE
+from ..store.listing import STATE_CONDITIONS, OrderFilter, OrderPage
 from .document import document
+from .fault_forms import RULES_STYLE, rules_section
+from .listing_query import PAGE_SIZE, ListingQuery, listing_url
+from .live import LIVE_STATUS, live_head
+from .paths import DASHBOARD_PATH, ORDER_PATH
 
-DASHBOARD_PATH = "/sandbox/"
-ACTIONS_PATH = "/sandbox/dashboard/orders"
-CLEAR_FAULTS_PATH = "/sandbox/dashboard/faults/clear"
-BUTTONS = (*CALLBACK_STATUS, "resend")
-# The field of every form that carries the form token.
-FORM_TOKEN_FIELD = "form_token"
-
+# Text that does not fit its column ends in an ellipsis and shows whole in the cell's title.
 _STYLE = """
-.order{border:1px solid #ddd;border-radius:.4rem;padding:.3rem .8rem;margin:.8rem 0}
-.order h3{font-size:1rem;margin:.4rem 0}.order table{margin:.3rem 0}
-.fields td:first-child{color:#666}.attempts{font-size:.85rem}
-.state-delivered{color:#237804}.state-failed,.error{color:#a8071a}
-.state-dropped,.state-held,.state-scheduled{color:#ad6800}
+#orders table{table-layout:fixed;width:100%;font-size:.85rem;margin:.5rem 0}
+#orders td,#orders th{white-space:nowrap;overflow:hidden;text-overflow:ellipsis;padding:.45rem .3rem}
+#orders tbody tr:hover{background:#f5f8ff}
+#orders .order{font-family:ui-monospace,monospace;font-size:.8rem}
+.c-created{width:7.6rem}.c-order{width:13.6rem}.c-merchant{width:6rem}.c-amount{width:6rem}
+.c-mode{width:3.3rem}.c-payment{width:4.2rem}.c-settlement{width:6rem}.c-refund{width:4.6rem}
+.c-callbacks{width:6.6rem}.c-reference{width:8rem}
+.pay-paid,.state-delivered{color:#237804}.pay-failed,.state-failed{color:#a8071a}
+.pay-expired{color:#666}.state-dropped,.state-held,.state-scheduled{color:#ad6800}
+#filters{display:flex;flex-wrap:wrap;gap:.3rem .9rem;align-items:end;margin:.5rem 0}
+#filters label{display:flex;flex-direction:column;font-size:.85rem}
+#filters input[type=search]{width:18rem}
+#filters button{padding:.35rem .9rem}.pager{display:flex;gap:1rem;align-items:center}
 button{font-size:.85rem;padding:.3rem .8rem}
 """
 
+STATE_LABELS = {
+    **{text: f"payment {text}" for text in PAY_STATUS_TEXT.values()},
+    "settled": "settled", "refunded": "refunded",
+    **{state: f"latest callback {state.removeprefix('callback-')}"
+       for state in STATE_CONDITIONS if state.startswith("callback-")},
+}
+assert set(STATE_LABELS) == set(STATE_CONDITIONS)
 
-def dashboard_page(base_url: str, merchants: list[str], orders: list[dict[str, Any]],
-                   deliveries: Mapping[str, list[dict[str, Any]]],
-                   rules: list[dict[str, Any]], form_token: str) -> str:
-    """The whole dashboard. `orders` oldest first; `deliveries` by order id."""
-    by_merchant: dict[str, list[dict[str, Any]]] = {merchant: [] for merchant in merchants}
-    for order in reversed(orders):
-        by_merchant.setdefault(order["community_key"], []).append(order)
-    sections = "".join(_merchant_section(merchant, listed, deliveries, form_token)
-                       for merchant, listed in by_merchant.items())
-    content = (f"<h1>Vemrat sandbox</h1><p class=\"note\">Service at {escape(base_url)}. "
-               f"<a id=\"refresh\" href=\"{DASHBOARD_PATH}\">Refresh</a></p>"
-               f"{_rules_section(rules, form_token)}{sections}")
-    return document("Vemrat sandbox dashboard", content, _STYLE)
+_COLUMNS = (("created", "Created"), ("order", "Order"), ("merchant", "Merchant"),
+            ("amount", "Amount"), ("mode", "Mode"), ("payment", "Payment"),
+            ("settlement", "Settlement"), ("refund", "Refund"), ("callbacks", "Callback"),
+            ("reference", "Shop reference"), ("notify-url", "Callback URL"))
 
 
-def post_form(action: str, form_token: str, content: str) -> str:
-    """A form that posts to the path `action` with the form token; `content` is escaped HTML."""
-    return (f"<form method=\"post\" action=\"{escape(action)}\">"
-            f"<input type=\"hidden\" name=\"{FORM_TOKEN_FIELD}\" value=\"{escape(form_token)}\">"
-            f"{content}</form>")
+def dashboard_page(base_url: str, merchants: Sequence[str], view: ListingQuery,
+                   listed: OrderPage, rules: list[dict[str, Any]], version: str,
+                   form_token: str) -> str:
+    """The whole dashboard for one view of the order list."""
+    content = (f"<h1>Vemrat sandbox</h1><p class=\"note\">Service at {escape(base_url)}.</p>"
+               f"{LIVE_STATUS}{rules_section(rules, merchants, form_token)}"
+               "<section aria-labelledby=\"orders-title\"><h2 id=\"orders-title\">Orders</h2>"
+               f"{_filters(merchants, view)}{_orders(view, listed)}</section>")
+    return document("Vemrat sandbox dashboard", content, RULES_STYLE + _STYLE, live_head(version))
 
 
-def _rules_section(rules: list[dict[str, Any]], form_token: str) -> str:
-    if not rules:
-        return ("<h2>Fault rules</h2><p id=\"no-faults\" class=\"note\">No fault rules in force. "
-                "Add one with POST /sandbox/faults, for example "
-                "{&quot;endpoint&quot;: &quot;payment&quot;, &quot;fault&quot;: "
-                "&quot;error&quot;, &quot;status&quot;: 503}.</p>")
-    rows = "".join(
-        f"<tr><td>{escape(str(rule['id']))}</td><td>{escape(rule['merchant'] or 'every merchant')}"
-        f"</td><td>{escape(rule['endpoint'])}</td><td>{escape(rule['fault'])}</td>"
-        f"<td>{escape(_options(rule))}</td><td>{escape(str(rule['count']))}</td></tr>"
-        for rule in rules)
-    return ("<h2>Fault rules</h2><table id=\"faults\"><tr><th>Id</th><th>Merchant</th>"
-            "<th>Endpoint</th><th>Fault</th><th>Options</th><th>Uses left</th></tr>"
-            f"{rows}</table>" + post_form(CLEAR_FAULTS_PATH, form_token,
-                                          "<button id=\"clear-faults\" type=\"submit\">"
-                                          "Clear all rules</button>"))
+def _filters(merchants: Sequence[str], view: ListingQuery) -> str:
+    selected = view.selected
+
+    def options(choices: Sequence[tuple[str, str]], chosen: str | None) -> str:
+        return "".join(f"<option value=\"{escape(value)}\""
+                       f"{' selected' if value == (chosen or '') else ''}>{escape(text)}</option>"
+                       for value, text in choices)
+
+    return (f"<form id=\"filters\" role=\"search\" method=\"get\" action=\"{DASHBOARD_PATH}\">"
+            "<label for=\"filter-merchant\">Merchant<select id=\"filter-merchant\" name=\"merchant\">"
+            + options([("", "every merchant"), *((name, name) for name in merchants)],
+                      selected.merchant)
+            + "</select></label><label for=\"filter-state\">State<select id=\"filter-state\" "
+            "name=\"state\">" + options([("", "any state"), *STATE_LABELS.items()], selected.state)
+            + "</select></label><label for=\"filter-text\">Order id or part of a URL"
+            f"<input type=\"search\" id=\"filter-text\" name=\"q\" value=\"{escape(selected.text)}\">"
+            "</label><button type=\"submit\" id=\"apply-filters\">Show</button>"
+            f"<a href=\"{DASHBOARD_PATH}\" id=\"clear-filters\">All orders</a></form>")
 
 
-def _options(rule: dict[str, Any]) -> str:
-    shown = {name: value for name, value in rule.items()
-             if name not in ("id", "merchant", "endpoint", "fault", "count")}
-    return json.dumps(shown, ensure_ascii=False) if shown else ""
+def _orders(view: ListingQuery, listed: OrderPage) -> str:
+    pages = max(1, -(-listed.total // PAGE_SIZE))
+    page = min(view.page, pages)
+    first = (page - 1) * PAGE_SIZE + 1
+    if listed.orders:
+        summary = (f"Orders {first:,} to {first + len(listed.orders) - 1:,} of {listed.total:,}, "
+                   "newest first.")
+    else:
+        summary = ("No orders match." if view.selected != replace(view.selected, merchant=None,
+                                                                  state=None, text="")
+                   else "No orders yet.")
+    heads = "".join(f"<th scope=\"col\" class=\"c-{name}\">{text}</th>" for name, text in _COLUMNS)
+    rows = "".join(_row(order) for order in listed.orders)
+    return (f"<div id=\"orders\" data-live><p id=\"orders-summary\" class=\"note\">{summary}</p>"
+            f"<table><thead><tr>{heads}</tr></thead><tbody>{rows}</tbody></table>"
+            f"{_pager(view, page, pages)}</div>")
 
 
-def _merchant_section(merchant: str, orders: list[dict[str, Any]],
-                      deliveries: Mapping[str, list[dict[str, Any]]], form_token: str) -> str:
-    listed = "".join(_order(order, deliveries.get(order["order_id"], []), form_token)
-                     for order in orders)
-    return (f"<section class=\"merchant\"><h2>Merchant {escape(merchant)}</h2>"
-            + (listed or "<p class=\"note\">No orders yet.</p>") + "</section>")
+def _pager(view: ListingQuery, page: int, pages: int) -> str:
+    def link(number: int, text: str, rel: str) -> str:
+        if number == page or not 1 <= number <= pages:
+            return f"<span class=\"note\" aria-disabled=\"true\">{text}</span>"
+        return (f"<a href=\"{escape(listing_url(view.selected, number))}\" rel=\"{rel}\" "
+                f"id=\"page-{rel}\">{text}</a>")
+
+    return ("<nav class=\"pager\" aria-label=\"Pages of orders\">"
+            f"{link(1, 'First', 'first')}{link(page - 1, 'Previous', 'prev')}"
+            f"<span id=\"page-of\">Page {page:,} of {pages:,}</span>"
+            f"{link(page + 1, 'Next', 'next')}{link(pages, 'Last', 'last')}</nav>")
 
 
-def _order(order: dict[str, Any], deliveries: list[dict[str, Any]], form_token: str) -> str:
-    order_id = order["order_id"]
-    mode = order["pay_mode"] + (f" to {order['recipient_account']}"
-                                if order["pay_mode"] == "split" else "")
-    settle = SETTLE_STATUS_TEXT[order["settle_status"]] + (
-        f" ({order['settle_amount']})" if order["settle_status"] else "")
-    fields = [("Amount", f"{order['amount']} {order['currency']}"), ("Mode", mode),
-              ("Payment", PAY_STATUS_TEXT[order["pay_status"]]), ("Settlement", settle),
-              ("Refund", REFUND_STATUS_TEXT[order["refund_status"]]),
-              ("Created", order["created"]), ("Expires", order["expired"])]
-    if order["fail_reason"]:
-        fields.append(("Reason", order["fail_reason"]))
-    rows = "".join(f"<tr><td>{escape(name)}</td><td class=\"{escape(name.lower())}\">"
-                   f"{escape(value)}</td></tr>" for name, value in fields)
-    return (f"<article class=\"order\" id=\"{escape(order_id)}\"><h3>{escape(order_id)}</h3>"
-            f"<table class=\"fields\">{rows}</table>"
-            f"{_buttons(order, bool(deliveries), form_token)}"
-            f"{_deliveries(deliveries)}</article>")
+def _row(order: dict[str, Any]) -> str:
+    order_id = escape(order["order_id"])
+    page = f"{ORDER_PATH}/{escape(urllib.parse.quote(order['order_id'], safe=''))}"
+    merchant = escape(order["community_key"])
+    merchant_link = escape(listing_url(OrderFilter(merchant=order["community_key"])))
+    amount = escape(f"{order['amount']} {order['currency']}")
+    mode = escape(order["pay_mode"])
+    pay = PAY_STATUS_TEXT[order["pay_status"]]
+    settled = (f"settled {escape(order['settle_amount'])}"
+               if order["settle_status"] == SETTLE_DONE else "unsettled")
+    refund = "refunded" if order["refund_status"] == REFUND_DONE else "none"
+    if order["callbacks"]:
+        state = escape(order["callback_state"])
+        attempts = order["attempts"]
+        callbacks = (f"<a href=\"{page}#callbacks\" class=\"state-{state}\" title=\""
+                     f"{order['callbacks']} callback(s), {attempts} attempt(s) in all; the latest "
+                     f"callback is {state}\">{state} ({attempts})</a>")
+    else:
+        callbacks = "<span class=\"note\">none yet</span>"
+    reference = escape(shop_reference(order))
+    notify_url = escape(order["user_notify_url"])
+    return (f"<tr id=\"{order_id}\"><td class=\"created\" title=\"{escape(order['created'])}\">"
+            f"{escape(_shown_time(order['created']))}</td><td class=\"order\"><a href=\"{page}\">{order_id}</a></td>"
+            f"<td class=\"merchant\"><a href=\"{merchant_link}\" title=\"Only the orders of "
+            f"{merchant}\">{merchant}</a></td>"
+            f"<td class=\"amount\" title=\"{amount}\">{amount}</td>"
+            f"<td class=\"mode\" title=\"{mode}\">{mode}</td>"
+            f"<td class=\"payment pay-{pay}\">{pay}</td><td class=\"settlement\">{settled}</td>"
+            f"<td class=\"refund\">{refund}</td><td class=\"callbacks\">{callbacks}</td>"
+            f"<td class=\"reference\" title=\"{reference}\">{reference}</td>"
+            f"<td class=\"notify-url\" title=\"{notify_url}\">{notify_url}</td></tr>")
 
 
-def _buttons(order: dict[str, Any], has_callback: bool, form_token: str) -> str:
-    path = f"{ACTIONS_PATH}/{urllib.parse.quote(order['order_id'], safe='')}"
-    forms = []
-    for action in BUTTONS:
-        allowed = has_callback if action == "resend" else _allowed(order, action)
-        label = "resend callback" if action == "resend" else action
-        forms.append(post_form(f"{path}/{action}", form_token,
-                               f"<button type=\"submit\" name=\"{action}\" class=\"action-{action}\""
-                               f"{'' if allowed else ' disabled'}>{label}</button>"))
-    return "<div class=\"actions\">" + "".join(forms) + "</div>"
+def shop_reference(order: dict[str, Any]) -> str:
+    """The shop's own reference of the order, as far as its URLs show it: the query of the
+    callback URL, or else the last part of its path (where shops name the order), or else the
+    same of the return URL."""
+    for url in (order["user_notify_url"], order["return_url"]):
+        parts = urllib.parse.urlsplit(url)
+        segments = [part for part in parts.path.split("/") if part]
+        if parts.query or segments:
+            return urllib.parse.unquote(parts.query or segments[-1])
+    return ""
 
 
-def _allowed(order: dict[str, Any], action: str) -> bool:
-    try:
-        next_state(order, action)
-    except Conflict:
-        return False
-    return True
-
-
-def _deliveries(deliveries: list[dict[str, Any]]) -> str:
-    if not deliveries:
-        return "<p class=\"note\">No callbacks yet.</p>"
-    rows = []
-    for delivery in deliveries:
-        status = json.loads(delivery["body"]).get("status", "")
-        head = (f"<td>{escape(status)} ({escape(delivery['cause'])})</td>"
-                f"<td class=\"state-{escape(delivery['state'])}\">{escape(delivery['state'])}</td>")
-        attempts = delivery["attempts"] or [None]
-        for attempt in attempts:
-            if attempt is None:
-                cells = f"<td></td><td>{escape(delivery['url'])}</td><td></td><td></td>"
-            else:
-                # An HTTP status says it all; without one, the error says what happened.
-                outcome = (str(attempt["status"]) if attempt["status"] is not None
-                           else attempt["error"])
-                cells = (f"<td>{escape(attempt['sent'])}</td><td>{escape(delivery['url'])}</td>"
-                         f"<td class=\"{'' if 200 <= (attempt['status'] or 0) < 300 else 'error'}\">"
-                         f"{escape(outcome)}</td><td>{attempt['attempt']}</td>")
-            rows.append(f"<tr>{head}{cells}</tr>")
-            head = "<td></td><td></td>"
-    return ("<table class=\"attempts\"><tr><th>Callback</th><th>State</th><th>Time</th>"
-            "<th>URL</th><th>Answer</th><th>Attempt</th></tr>" + "".join(rows) + "</table>")
+def _shown_time(iso: str) -> str:
+    """Month, day and time (UTC) of a time the service wrote; the whole of it in the title."""
+    return iso[5:].replace("T", " ").removesuffix("Z")

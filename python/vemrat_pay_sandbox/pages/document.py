@@ -11,12 +11,15 @@ td,th{padding:.35rem .5rem;border-bottom:1px solid #ddd;text-align:left;vertical
 form{display:inline-block;margin:0 .3rem .3rem 0}
 button{border:0;border-radius:.3rem;cursor:pointer;color:#fff;background:#1677ff}
 button:disabled{background:#bbb;cursor:default}.note{color:#666;font-size:.9rem}
+a:focus-visible,button:focus-visible,input:focus-visible,select:focus-visible,summary:focus-visible
+{outline:3px solid #ffb020;outline-offset:1px}
 """
 
 
-def document(title: str, content: str, style: str = "") -> str:
-    """A whole page: `content` must already be escaped HTML; `title` is escaped here."""
+def document(title: str, content: str, style: str = "", head: str = "") -> str:
+    """A whole page: `content` and `head` (more of the head: meta, script) must already be
+    escaped HTML; `title` is escaped here."""
     return ("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-            f"<title>{escape(title)}</title><style>{_BASE_STYLE}{style}</style></head>"
+            f"<title>{escape(title)}</title><style>{_BASE_STYLE}{style}</style>{head}</head>"
             f"<body>{content}</body></html>\n")

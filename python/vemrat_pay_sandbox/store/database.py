@@ -26,6 +26,7 @@ CREATE TABLE IF NOT EXISTS orders (
     expired TEXT NOT NULL,
     seq INTEGER NOT NULL
 );
+CREATE INDEX IF NOT EXISTS orders_by_seq ON orders (seq);
 CREATE TABLE IF NOT EXISTS nonces (
     community_key TEXT NOT NULL,
     nonce TEXT NOT NULL,
@@ -81,6 +82,11 @@ class Database:
                 self.connection.execute("ROLLBACK")
                 raise
             self.connection.execute("COMMIT")
+
+    def changes(self) -> int:
+        """Rows written since the connection opened: a new value after every change."""
+        with self.lock:
+            return self.connection.total_changes
 
     def query(self, sql: str, parameters: tuple[object, ...] = ()) -> list[sqlite3.Row]:
         with self.lock:

@@ -7,6 +7,7 @@ from typing import Any, Callable
 
 from .database import Database
 from .deliveries import Deliveries
+from .listing import Listing
 
 _UPDATABLE = ("pay_status", "settle_status", "refund_status", "settle_amount", "fail_reason")
 
@@ -17,9 +18,14 @@ class Store:
     def __init__(self, path: str) -> None:
         self._database = Database(path)
         self.deliveries = Deliveries(self._database)
+        self.listing = Listing(self._database)
 
     def close(self) -> None:
         self._database.close()
+
+    def changes(self) -> int:
+        """A number that differs after every change to orders, nonces or deliveries."""
+        return self._database.changes()
 
     def add_order(self, order: dict[str, Any], nonce: str, seen: str) -> bool:
         """Record the order and its nonce together; False (nothing stored) if the nonce was seen."""

@@ -25,7 +25,7 @@ import urllib.parse
 from collections.abc import Iterable
 from email.message import Message
 
-from ..pages.dashboard import FORM_TOKEN_FIELD
+from ..pages.forms import FORM_TOKEN_FIELD
 from ..protocol import Rejected
 
 SAFE_METHODS = ("GET", "HEAD")

@@ -7,6 +7,7 @@
     GET    /sandbox/faults                      the fault rules in force
     POST   /sandbox/faults                      add a rule (see faults.rules)
     DELETE /sandbox/faults                      remove every rule
+    DELETE /sandbox/faults/<id>                 remove one rule
 """
 
 from __future__ import annotations
@@ -61,9 +62,16 @@ def clear_faults(exchange: SandboxHandler, match: re.Match[str]) -> None:
     exchange.answer_json(200, {"data": []})
 
 
+def remove_fault(exchange: SandboxHandler, match: re.Match[str]) -> None:
+    if not exchange.service.faults.remove(int(match["rule_id"])):
+        raise Rejected(404, "no fault rule with this id")
+    exchange.answer_json(200, {"data": exchange.service.faults.listed()})
+
+
 ROUTES = [route("GET", r"/sandbox/orders", orders),
           route("GET", r"/sandbox/orders/(?P<order_id>[^/]+)", order),
           route("POST", r"/sandbox/orders/(?P<order_id>[^/]+)/(?P<action>[^/]+)", order_action),
           route("GET", r"/sandbox/faults", faults),
           route("POST", r"/sandbox/faults", add_fault),
-          route("DELETE", r"/sandbox/faults", clear_faults)]
+          route("DELETE", r"/sandbox/faults", clear_faults),
+          route("DELETE", r"/sandbox/faults/(?P<rule_id>[0-9]{1,9})", remove_fault)]

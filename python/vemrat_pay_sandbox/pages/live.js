@@ -1,0 +1,73 @@
+// Keeps a dashboard page up to date: asks the sandbox for the version of its data every
+// second and, when it has moved, fetches this page again and puts the fresh copy of each
+// element marked data-live in place of the old one. Text typed into a field of such an element,
+// and the keyboard focus, are kept across the swap.
+(function () {
+  "use strict";
+  var INTERVAL = 1000;
+
+  function meta(root, name) {
+    var element = root.querySelector('meta[name="' + name + '"]');
+    return element ? element.content : "";
+  }
+
+  var version = meta(document, "sandbox-version");
+  var versionUrl = meta(document, "sandbox-version-url");
+  var status = null;
+  var updated = "";
+
+  function show(text) {
+    if (status) { status.textContent = text; }
+  }
+
+  function swap(html) {
+    var fresh = new DOMParser().parseFromString(html, "text/html");
+    var focused = document.activeElement && document.activeElement.id;
+    var typed = {};
+    document.querySelectorAll("[data-live] input").forEach(function (field) {
+      if (field.id && field.value !== field.defaultValue) { typed[field.id] = field.value; }
+    });
+    document.querySelectorAll("[data-live]").forEach(function (old) {
+      var replacement = fresh.getElementById(old.id);
+      if (replacement) { old.replaceWith(document.importNode(replacement, true)); }
+    });
+    Object.keys(typed).forEach(function (id) {
+      var field = document.getElementById(id);
+      if (field) { field.value = typed[id]; }
+    });
+    if (focused && document.getElementById(focused)) { document.getElementById(focused).focus(); }
+    version = meta(fresh, "sandbox-version");
+    document.querySelector('meta[name="sandbox-version"]').content = version;
+  }
+
+  function poll() {
+    if (document.hidden) { setTimeout(poll, INTERVAL); return; }
+    fetch(versionUrl, {cache: "no-store"})
+      .then(function (answer) {
+        if (!answer.ok) { throw new Error("HTTP " + answer.status); }
+        return answer.text();
+      })
+      .then(function (current) {
+        if (current === version) { return; }
+        return fetch(location.href, {cache: "no-store"}).then(function (answer) {
+          if (!answer.ok) { throw new Error("HTTP " + answer.status); }
+          return answer.text();
+        }).then(function (html) {
+          swap(html);
+          updated = " Updated at " + new Date().toLocaleTimeString() + ".";
+        });
+      })
+      .then(function () {
+        show("Follows new orders and callbacks without a reload." + updated);
+      })
+      .catch(function (error) {
+        show("The sandbox cannot be reached (" + error.message + "); trying again.");
+      })
+      .then(function () { setTimeout(poll, INTERVAL); });
+  }
+
+  document.addEventListener("DOMContentLoaded", function () {
+    status = document.getElementById("live-status");
+    if (versionUrl) { poll(); }
+  });
+})();
