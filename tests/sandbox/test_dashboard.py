@@ -502,6 +502,12 @@ def test_a_developer_finds_an_order_by_keyboard_and_drives_it_from_its_page(
         if focused.text == order_id:
             break
     assert focused.text == order_id
+    # A new order that matches comes in; the link keeps the keyboard's focus.
+    newer = merchant.new_order(user_notify_url=f"{shop.url}/ref-wanted-too")
+    until(browser, lambda driver: [row.get_attribute("id") for row in
+                                   driver.find_elements(By.CSS_SELECTOR, "tbody tr")] == [newer, order_id])
+    focused = browser.switch_to.active_element
+    assert focused.text == order_id
     focused.send_keys(Keys.ENTER)
     wait_for_new_page(browser)
     assert browser.current_url == f"{sandbox.base_url}/sandbox/dashboard/orders/{order_id}"

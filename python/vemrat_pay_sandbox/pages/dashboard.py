@@ -99,7 +99,7 @@ def _orders(view: ListingQuery, listed: OrderPage) -> str:
     heads = "".join(f"<th scope=\"col\" class=\"c-{name}\">{text}</th>" for name, text in _COLUMNS)
     rows = "".join(_row(order) for order in listed.orders)
     return (f"<div id=\"orders\" data-live><p id=\"orders-summary\" class=\"note\">{summary}</p>"
-            f"<table><thead><tr>{heads}</tr></thead><tbody>{rows}</tbody></table>"
+            f"<table aria-describedby=\"orders-summary\"><thead><tr>{heads}</tr></thead><tbody>{rows}</tbody></table>"
             f"{_pager(view, page, pages)}</div>")
 
 

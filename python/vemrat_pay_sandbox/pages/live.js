@@ -1,7 +1,8 @@
 // Keeps a dashboard page up to date: asks the sandbox for the version of its data every
 // second and, when it has moved, fetches this page again and puts the fresh copy of each
 // element marked data-live in place of the old one. Text typed into a field of such an element,
-// and the keyboard focus, are kept across the swap.
+// and the keyboard focus, are kept across the swap: a focused element without an id is found
+// again as the same-numbered element of its kind under its nearest ancestor with an id.
 (function () {
   "use strict";
   var INTERVAL = 1000;
@@ -20,9 +21,25 @@
     if (status) { status.textContent = text; }
   }
 
+  function focusKey(element) {
+    if (!element || element === document.body) { return null; }
+    if (element.id) { return {id: element.id}; }
+    var holder = element.parentElement && element.parentElement.closest("[id]");
+    if (!holder) { return null; }
+    var kind = Array.prototype.slice.call(holder.querySelectorAll(element.tagName));
+    return {holder: holder.id, tag: element.tagName, index: kind.indexOf(element)};
+  }
+
+  function refocus(key) {
+    if (!key) { return; }
+    var element = document.getElementById(key.id || key.holder);
+    if (element && key.tag) { element = element.querySelectorAll(key.tag)[key.index]; }
+    if (element && element !== document.activeElement) { element.focus(); }
+  }
+
   function swap(html) {
     var fresh = new DOMParser().parseFromString(html, "text/html");
-    var focused = document.activeElement && document.activeElement.id;
+    var focused = focusKey(document.activeElement);
     var typed = {};
     document.querySelectorAll("[data-live] input").forEach(function (field) {
       if (field.id && field.value !== field.defaultValue) { typed[field.id] = field.value; }
@@ -35,7 +52,7 @@
       var field = document.getElementById(id);
       if (field) { field.value = typed[id]; }
     });
-    if (focused && document.getElementById(focused)) { document.getElementById(focused).focus(); }
+    refocus(focused);
     version = meta(fresh, "sandbox-version");
     document.querySelector('meta[name="sandbox-version"]').content = version;
   }

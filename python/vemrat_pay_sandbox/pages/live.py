@@ -21,7 +21,7 @@ def live_head(version: str) -> str:
             f"<script src=\"{SCRIPT_PATH}\" defer></script>")
 
 
-LIVE_STATUS = ("<p class=\"note live\"><span id=\"live-status\">Shows the state at the time "
+LIVE_STATUS = ("<p class=\"note live\"><span id=\"live-status\" role=\"status\">Shows the state at the time "
                "the page loaded.</span> <a id=\"refresh\" href=\"\">Reload</a></p>")
 
 
