@@ -42,6 +42,8 @@ class Answer:
     content_type: str = "application/json"
     raw: bytes | None = None  # sent as it is instead of a response made of the fields above
     close: bool = False  # close the connection after this answer, without announcing it
+    # With `close`: runs with the connection once the answer is sent, to hold the close back.
+    before_close: Callable[[socket.socket], None] | None = None
 
 
 # Reads the request and closes the connection without answering.
@@ -90,8 +92,6 @@ class ServiceServer(LocalServer):
         self.keep_alive = keep_alive
         self.connections = 0  # accepted
         self.closed = 0
-        # Runs with each connection just before the server closes it (to hold the close back).
-        self.before_close: Callable[[socket.socket], None] | None = None
         self._open: set[socket.socket] = set()
         self._lock = threading.Lock()
         self._connections_changed = threading.Condition(self._lock)
@@ -162,8 +162,6 @@ class _Server(http.server.ThreadingHTTPServer):
         super().__init__(*args)
 
     def shutdown_request(self, request: Any) -> None:
-        if self.service.before_close is not None:
-            self.service.before_close(request)
         super().shutdown_request(request)
         self.service._closed(request)
 
@@ -187,6 +185,11 @@ def _handler_for(service: ServiceServer) -> type[http.server.BaseHTTPRequestHand
             answer = service._record_and_answer(recorded)
             if answer.close:
                 self.close_connection = True
+            self._send(answer)
+            if answer.before_close is not None:
+                answer.before_close(self.connection)
+
+        def _send(self, answer: Answer) -> None:
             if answer.raw is not None:
                 self.wfile.write(answer.raw)
                 return

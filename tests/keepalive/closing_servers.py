@@ -40,6 +40,6 @@ class HeldClose:
 def close_after_each_answer(server: ServiceServer, delay: float | None) -> HeldClose:
     """Makes a keep-alive ServiceServer answer each operation and close the connection after it,
     `delay` seconds later; returns the hook that counts the requests it never read."""
-    server.respond = lambda request: dataclasses.replace(answer_each(request), close=True)
-    server.before_close = held = HeldClose(delay)
+    held = HeldClose(delay)
+    server.respond = lambda request: dataclasses.replace(answer_each(request), close=True, before_close=held)
     return held
