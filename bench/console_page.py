@@ -2,9 +2,9 @@
 
 Fills a sandbox's store directly (two deliveries of five attempts each per order, over two
 merchants and every order state), then times the pages over one kept-alive HTTP connection on
-127.0.0.1: each figure is the whole round trip of a GET, so it bounds the server's time from
-above. With --screens DIR it also opens the pages in headless Chromium, saves screenshots there
-and reports the height of a row.
+127.0.0.1: the whole round trip of each GET, and the server's own share of it (from routing the
+request to the last byte of the answer written). With --screens DIR it also opens the pages in
+headless Chromium, saves screenshots there and reports the height of a row.
 
     .venv/bin/python bench/console_page.py [--rounds 50] [--screens DIR]
 """
@@ -24,6 +24,7 @@ import urllib.parse
 from vemrat_pay_sandbox import Sandbox
 from vemrat_pay_sandbox.store.deliveries import DELIVERED, DROPPED, FAILED, HELD
 from vemrat_pay_sandbox.timestamps import iso_utc
+from vemrat_pay_sandbox.web.handler import SandboxHandler
 
 ORDERS = 1000
 DELIVERIES_PER_ORDER = 2
@@ -77,12 +78,31 @@ VIEWS = {
 }
 
 
+def server_times() -> list[float]:
+    """From now on, the time the server takes to route and answer each request."""
+    times: list[float] = []
+    answer = SandboxHandler._route
+
+    def timed(handler: SandboxHandler, method: str) -> None:
+        started = time.perf_counter()
+        try:
+            answer(handler, method)
+        finally:
+            times.append(time.perf_counter() - started)
+
+    SandboxHandler._route = timed  # type: ignore[method-assign]
+    return times
+
+
 def time_views(base_url: str, rounds: int) -> None:
     host, port = urllib.parse.urlsplit(base_url).netloc.rsplit(":", 1)
     connection = http.client.HTTPConnection(host, int(port), timeout=30)
-    print(f"{'view':<34} {'median':>9} {'p90':>9} {'max':>9} {'HTML':>10}  rows")
+    on_server = server_times()
+    print(f"{'view':<34} {'round trip: median':>18} {'p90':>9} {'max':>9}   {'server: median':>14} "
+          f"{'max':>9} {'HTML':>10}  rows")
     for name, path in VIEWS.items():
         times = []
+        del on_server[:]
         for _ in range(rounds):
             started = time.perf_counter()
             connection.request("GET", path)
@@ -92,8 +112,9 @@ def time_views(base_url: str, rounds: int) -> None:
             assert answer.status == 200, (path, answer.status)
         times.sort()
         rows = body.count(b"<tr id=")
-        print(f"{name:<34} {statistics.median(times) * 1e3:7.2f} ms "
-              f"{times[int(len(times) * 0.9)] * 1e3:6.2f} ms {times[-1] * 1e3:6.2f} ms "
+        print(f"{name:<34} {statistics.median(times) * 1e3:15.2f} ms "
+              f"{times[int(len(times) * 0.9)] * 1e3:6.2f} ms {times[-1] * 1e3:6.2f} ms   "
+              f"{statistics.median(on_server) * 1e3:11.2f} ms {max(on_server) * 1e3:6.2f} ms "
               f"{len(body) / 1024:7.1f} KB  {rows}")
     connection.close()
 
