@@ -149,6 +149,10 @@ def screenshots(base_url: str, directory: str) -> None:
                 print(f"{name}: {len(heights)} rows, each {min(heights):.1f} to "
                       f"{max(heights):.1f} px high")
             driver.save_screenshot(os.path.join(directory, f"{name}.png"))
+            if name == "console-1000-orders-filtered":
+                # Its end too, with the links to the other pages.
+                driver.execute_script("window.scrollTo(0, document.body.scrollHeight)")
+                driver.save_screenshot(os.path.join(directory, f"{name}-end.png"))
     finally:
         driver.quit()
 
@@ -167,6 +171,9 @@ def main() -> None:
               f"{sys.version.split()[0]}, {os.cpu_count()} CPUs, load {os.getloadavg()[0]:.1f}")
         time_views(sandbox.base_url, options.rounds)
         if options.screens:
+            # Two rules in force, listed at the top of every screenshot of the list.
+            sandbox.add_fault("error", "order_status", status=503, count=3)
+            sandbox.add_fault("drop", "callback", merchant="shop-north")
             screenshots(sandbox.base_url, options.screens)
 
 

@@ -58,7 +58,8 @@ RULES_STYLE = """
 border:1px solid #ddd;border-radius:.3rem}.rule-form fieldset{border:0;margin:0;padding:0}
 .rule-form legend{font-weight:600;padding:0}.rule-form .what{color:#666;font-weight:400}
 .rule-form label{margin-right:.8rem;white-space:nowrap}.rule-form input{width:5rem}
-.rule-form input[name=detail]{width:10rem}#add-rule summary{cursor:pointer;font-weight:600}
+.rule-form input[name=detail]{width:10rem}#add-rule{margin-top:.8rem}
+#add-rule summary{cursor:pointer;font-weight:600}
 """
 
 
