@@ -133,7 +133,9 @@ def test_an_order_id_finds_its_order_and_each_row_shows_its_fields(day):
     order = day.orders()[12]
     tree = page(day, "/sandbox/?q=" + order["order_id"][3:17])
     [row] = tree.find("tbody").find_all("tr")
-    cells = {cell.classes[0]: cell.text for cell in row.find_all("td")}
+    # The order id heads its row.
+    cells = {cell.classes[0]: cell.text for cell in row.find_all(test=lambda e: e.tag in ("td", "th"))}
+    assert row.find("th").get("scope") == "row" and row.find("th").classes == ["order"]
     assert cells == {
         "created": order["created"][5:].replace("T", " ").removesuffix("Z"),
         "order": order["order_id"], "merchant": "ck-one", "amount": "22.00 CNY", "mode": "split",
@@ -209,7 +211,8 @@ def test_each_disabled_button_says_why(sandbox, merchant, actions, reasons):
             assert button.get("aria-describedby") == reason[0].get("id")
         shown[button.get("name")] = reason[0].text if reason else ""
     assert shown == reasons
-    fields = {row.find("th").text: row.find("td").text for row in tree.find("table", class_="fields").find_all("tr")}
+    fields = {row.find("th").text: row.find("td").text
+              for row in tree.find("table", class_="fields").find_all("tr")}
     # Only a pending order can still expire.
     assert ("Expires" in fields) == (not actions)
     assert fields["Callback URL"] == "http://127.0.0.1:9/callback"
@@ -245,7 +248,8 @@ def test_settle_takes_the_amount_typed(sandbox, merchant, amount, status, settle
     assert answer.status == status, answer.body
     if settled:
         assert answer.headers["Location"] == f"/sandbox/dashboard/orders/{order_id}"
-        assert (sandbox.order(order_id)["settle_status"], sandbox.order(order_id)["settle_amount"]) == (1, settled)
+        settled_order = sandbox.order(order_id)
+        assert (settled_order["settle_status"], settled_order["settle_amount"]) == (1, settled)
     else:
         tree = parse(answer.body.decode())
         assert tree.find(id="back").get("href") == f"/sandbox/dashboard/orders/{order_id}"
@@ -512,7 +516,8 @@ def test_a_developer_finds_an_order_by_keyboard_and_drives_it_from_its_page(
     wait_for_new_page(browser)
     assert browser.current_url == f"{sandbox.base_url}/sandbox/dashboard/orders/{order_id}"
 
-    enabled = [button.get_attribute("name") for button in browser.find_elements(By.CSS_SELECTOR, ".actions button")
+    enabled = [button.get_attribute("name")
+               for button in browser.find_elements(By.CSS_SELECTOR, ".actions button")
                if button.is_enabled()]
     assert enabled == ["pay", "fail", "expire"]
     press(browser, browser.find_element(By.NAME, "pay"))

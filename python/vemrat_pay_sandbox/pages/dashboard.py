@@ -26,7 +26,7 @@ from .paths import DASHBOARD_PATH, ORDER_PATH
 _STYLE = """
 #orders table{table-layout:fixed;width:100%;font-size:.85rem;margin:.5rem 0}
 #orders td,#orders th{white-space:nowrap;overflow:hidden;text-overflow:ellipsis;padding:.45rem .3rem}
-#orders tbody tr:hover{background:#f5f8ff}
+#orders tbody tr:hover{background:#f5f8ff}#orders tbody th{font-weight:400}
 #orders .order{font-family:ui-monospace,monospace;font-size:.8rem}
 .c-created{width:7.6rem}.c-order{width:13.6rem}.c-merchant{width:6rem}.c-amount{width:6rem}
 .c-mode{width:3.3rem}.c-payment{width:4.2rem}.c-settlement{width:6rem}.c-refund{width:4.6rem}
@@ -99,7 +99,8 @@ def _orders(view: ListingQuery, listed: OrderPage) -> str:
     heads = "".join(f"<th scope=\"col\" class=\"c-{name}\">{text}</th>" for name, text in _COLUMNS)
     rows = "".join(_row(order) for order in listed.orders)
     return (f"<div id=\"orders\" data-live><p id=\"orders-summary\" class=\"note\">{summary}</p>"
-            f"<table aria-describedby=\"orders-summary\"><thead><tr>{heads}</tr></thead><tbody>{rows}</tbody></table>"
+            f"<table aria-describedby=\"orders-summary\"><thead><tr>{heads}</tr></thead>"
+            f"<tbody>{rows}</tbody></table>"
             f"{_pager(view, page, pages)}</div>")
 
 
@@ -138,7 +139,8 @@ def _row(order: dict[str, Any]) -> str:
     reference = escape(shop_reference(order))
     notify_url = escape(order["user_notify_url"])
     return (f"<tr id=\"{order_id}\"><td class=\"created\" title=\"{escape(order['created'])}\">"
-            f"{escape(_shown_time(order['created']))}</td><td class=\"order\"><a href=\"{page}\">{order_id}</a></td>"
+            f"{escape(_shown_time(order['created']))}</td>"
+            f"<th scope=\"row\" class=\"order\"><a href=\"{page}\">{order_id}</a></th>"
             f"<td class=\"merchant\"><a href=\"{merchant_link}\" title=\"Only the orders of "
             f"{merchant}\">{merchant}</a></td>"
             f"<td class=\"amount\" title=\"{amount}\">{amount}</td>"
