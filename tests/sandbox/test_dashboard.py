@@ -473,8 +473,9 @@ def test_a_rule_added_by_its_form_times_a_create_out_and_the_order_appears_witho
     until(browser, lambda driver: cell(driver, order_id, "callbacks") == "delivered (1)")
     assert cell(browser, order_id, "payment") == "paid"
     assert browser.execute_script("return window.sameDocument") is True
-    assert browser.find_element(By.ID, "live-status").text.startswith(
-        "Follows new orders and callbacks without a reload.")
+    assert browser.find_element(By.ID, "live-status").text == \
+        "Follows new orders and callbacks without a reload."
+    assert browser.find_element(By.ID, "live-updated").text.startswith("Updated at ")
 
 
 def test_a_developer_finds_an_order_by_keyboard_and_drives_it_from_its_page(

@@ -14,11 +14,17 @@
 
   var version = meta(document, "sandbox-version");
   var versionUrl = meta(document, "sandbox-version-url");
+  // The status is announced to screen readers, so it changes only when the connection does;
+  // the time of the latest update is shown beside it.
   var status = null;
-  var updated = "";
 
   function show(text) {
-    if (status) { status.textContent = text; }
+    if (status && status.textContent !== text) { status.textContent = text; }
+  }
+
+  function updated() {
+    var element = document.getElementById("live-updated");
+    if (element) { element.textContent = "Updated at " + new Date().toLocaleTimeString() + "."; }
   }
 
   function focusKey(element) {
@@ -71,11 +77,11 @@
           return answer.text();
         }).then(function (html) {
           swap(html);
-          updated = " Updated at " + new Date().toLocaleTimeString() + ".";
+          updated();
         });
       })
       .then(function () {
-        show("Follows new orders and callbacks without a reload." + updated);
+        show("Follows new orders and callbacks without a reload.");
       })
       .catch(function (error) {
         show("The sandbox cannot be reached (" + error.message + "); trying again.");

@@ -21,8 +21,9 @@ def live_head(version: str) -> str:
             f"<script src=\"{SCRIPT_PATH}\" defer></script>")
 
 
-LIVE_STATUS = ("<p class=\"note live\"><span id=\"live-status\" role=\"status\">Shows the state at the time "
-               "the page loaded.</span> <a id=\"refresh\" href=\"\">Reload</a></p>")
+LIVE_STATUS = ("<p class=\"note live\"><span id=\"live-status\" role=\"status\">Shows the state "
+               "at the time the page loaded.</span> <span id=\"live-updated\"></span> "
+               "<a id=\"refresh\" href=\"\">Reload</a></p>")
 
 
 @cache
