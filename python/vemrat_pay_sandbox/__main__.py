@@ -12,6 +12,7 @@ import signal
 import sys
 
 from .sandbox import Sandbox
+from .callbacks.attempt import DEFAULT_TIMEOUT
 from .callbacks.outbox import DEFAULT_RETRY_DELAYS
 from .web.server import DEFAULT_MAX_CONNECTIONS
 from .service import DEFAULT_ORDER_TTL, DEFAULT_TIMESTAMP_WINDOW
@@ -32,6 +33,16 @@ def _delays(text: str) -> tuple[float, ...]:
     if any(not 0 <= delay <= 86400 for delay in delays):
         raise argparse.ArgumentTypeError("expected seconds separated by commas, such as 2,10,30")
     return delays
+
+
+def _seconds(text: str) -> float:
+    try:
+        seconds = float(text)
+    except ValueError:
+        seconds = -1.0
+    if not 0 < seconds <= 86400:
+        raise argparse.ArgumentTypeError("expected a number of seconds above 0, such as 5")
+    return seconds
 
 
 def _interrupt(signum: int, frame: object) -> None:
@@ -56,6 +67,10 @@ def main(argv: list[str] | None = None) -> int:
                         help="delays before each retry of a callback that failed (default "
                              f"{','.join(f'{delay:g}' for delay in DEFAULT_RETRY_DELAYS)}; "
                              "an empty text means no retries)")
+    parser.add_argument("--callback-timeout", type=_seconds, default=DEFAULT_TIMEOUT,
+                        metavar="SECONDS",
+                        help="how long a callback attempt may take in all before it counts as "
+                             f"failed (default {DEFAULT_TIMEOUT:g})")
     parser.add_argument("--max-connections", type=int, default=DEFAULT_MAX_CONNECTIONS,
                         help="connections served at once; more wait their turn")
     parser.add_argument("--https", action="store_true",
@@ -73,6 +88,7 @@ def main(argv: list[str] | None = None) -> int:
     sandbox = Sandbox(dict(args.merchant), args.db, host=args.host, port=args.port,
                       timestamp_window=args.timestamp_window, order_ttl=args.order_ttl,
                       log=args.log, max_connections=args.max_connections,
+                      callback_timeout=args.callback_timeout,
                       retry_delays=args.retry_delays, https=args.https, tls_dir=args.tls_dir,
                       allowed_hosts=args.allow_host)
     signal.signal(signal.SIGTERM, _interrupt)

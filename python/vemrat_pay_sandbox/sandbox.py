@@ -33,10 +33,13 @@ class Sandbox:
     turn); a connection silent for `idle_timeout` seconds is closed.
 
     Callbacks are delivered on background threads, never while the request that
-    caused them waits. An attempt that gets no 2xx answer within
-    `callback_timeout` seconds is retried after each delay of `retry_delays` in
-    turn (seconds; give short ones in tests), then given up. `wait_for_callbacks()`
-    waits until every due attempt has been made.
+    caused them waits. An attempt that has no complete 2xx answer within
+    `callback_timeout` seconds (for the whole attempt, however slowly the receiver
+    answers), or whose answer cannot be parsed, is retried after each delay of
+    `retry_delays` in turn (seconds; give short ones in tests), then given up.
+    `wait_for_callbacks()` waits until every due attempt has been made; `stop()`
+    cuts off the attempts under way (recorded as interrupted, made again at the
+    next start on the same database).
 
     Connections are persistent (HTTP/1.1); `server.connections_accepted` counts
     those accepted so far, which shows a client's keep-alive at work. With

@@ -10,16 +10,7 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 from vemrat_pay_sandbox import Sandbox
-from wire import Merchant, control, exchange, form_body, wait_until
-
-PACKAGE_ROOT = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "python")
-
-
-def with_the_package() -> dict[str, str]:
-    """The environment for a child process that imports the sandbox package from this tree."""
-    return dict(os.environ, PYTHONPATH=os.pathsep.join(
-        [PACKAGE_ROOT] + [p for p in [os.environ.get("PYTHONPATH")] if p]))
-
+from wire import PACKAGE_ROOT, Merchant, control, exchange, form_body, wait_until, with_the_package
 
 def test_orders_and_nonces_survive_a_restart(tmp_path):
     db = str(tmp_path / "sandbox.sqlite3")

@@ -1,11 +1,15 @@
-"""Byte-exact requests as the client module builds them, and a callback receiver."""
+"""Byte-exact requests as the client module builds them, and callback receivers."""
 
 from __future__ import annotations
 
 import hashlib
 import hmac
+import itertools
 import json
+import os
+import re
 import secrets
+import select
 import socket
 import threading
 import time
@@ -19,6 +23,14 @@ FORM_ORDER = ("community_key", "sponsor_key", "timestamp", "nonce", "amount", "c
               "recipient_account", "user_notify_url", "pay_mode", "return_url")
 
 UNUSED_NOTIFY_URL = "http://127.0.0.1:9/callback"
+
+PACKAGE_ROOT = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "python")
+
+
+def with_the_package() -> dict[str, str]:
+    """The environment for a child process that imports the sandbox package from this tree."""
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(
+        [PACKAGE_ROOT] + [p for p in [os.environ.get("PYTHONPATH")] if p]))
 
 
 def quote(value: str) -> str:
@@ -194,6 +206,95 @@ class CallbackReceiver:
         self._server.shutdown()
         self._thread.join()
         self._server.server_close()
+
+
+class RawReceiver:
+    """A notify endpoint on 127.0.0.1 that answers every request with raw bytes.
+
+    It reads each request whole, then sends `answer` and closes the connection, or, when
+    `trickle` is given, sends `answer` and then one more byte every `trickle` seconds for
+    as long as the sandbox keeps the connection open. `requests` counts the requests read,
+    `open` the connections still open, `cut_off` those the sandbox closed first.
+    """
+
+    def __init__(self, answer: bytes, *, trickle: float | None = None) -> None:
+        self.answer = answer
+        self.trickle = trickle
+        self.requests = self.open = self.cut_off = 0
+        self._lock = threading.Lock()
+        self._stopping = threading.Event()
+        self._listener = socket.create_server(("127.0.0.1", 0))
+        self._connections: list[socket.socket] = []
+        self.url = f"http://127.0.0.1:{self._listener.getsockname()[1]}/payments/callback"
+        self._threads = [threading.Thread(target=self._accept, daemon=True)]
+
+    def __enter__(self) -> "RawReceiver":
+        self._threads[0].start()
+        return self
+
+    def __exit__(self, *exc_info) -> None:
+        self._stopping.set()
+        self._listener.shutdown(socket.SHUT_RDWR)  # wakes the accept() under way
+        self._listener.close()
+        with self._lock:
+            for connection in self._connections:
+                try:
+                    connection.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+        for thread in list(self._threads):
+            thread.join(10)
+
+    def _accept(self) -> None:
+        while not self._stopping.is_set():
+            try:
+                connection, _ = self._listener.accept()
+            except OSError:
+                return
+            with self._lock:
+                self._connections.append(connection)
+                self.open += 1
+            thread = threading.Thread(target=self._serve, args=(connection,), daemon=True)
+            self._threads.append(thread)
+            thread.start()
+
+    def _serve(self, connection: socket.socket) -> None:
+        with connection:
+            try:
+                self._read_request(connection)
+                with self._lock:
+                    self.requests += 1
+                connection.sendall(self.answer)
+                if self.trickle is not None:
+                    self._trickle(connection)
+            except OSError:
+                pass
+            finally:
+                with self._lock:
+                    self.open -= 1
+
+    def _read_request(self, connection: socket.socket) -> None:
+        data = b""
+        while b"\r\n\r\n" not in data:
+            chunk = connection.recv(65536)
+            if not chunk:
+                raise ConnectionResetError("the request ended early")
+            data += chunk
+        head, _, body = data.partition(b"\r\n\r\n")
+        length = int(re.search(rb"(?im)^content-length:\s*(\d+)", head)[1])
+        while len(body) < length:
+            body += connection.recv(65536)
+
+    def _trickle(self, connection: socket.socket) -> None:
+        for byte in itertools.cycle(b"abcdefghij"):
+            # The sandbox's end closing makes the connection readable (at its end).
+            if select.select([connection], [], [], self.trickle)[0] and not connection.recv(1):
+                with self._lock:
+                    self.cut_off += 1
+                return
+            if self._stopping.is_set():
+                return
+            connection.sendall(bytes([byte]))
 
 
 def wait_until(condition, timeout: float = 10.0) -> None:

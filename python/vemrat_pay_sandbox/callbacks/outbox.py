@@ -1,25 +1,26 @@
 """Callbacks on their way out: delivered on worker threads, retried, held or dropped by rules.
 
-A callback that gets no 2xx answer (or no answer) is tried again after each delay of
-the retry schedule in turn, then given up ("failed"); every attempt is recorded. The
-callbacks of one order go out one at a time, in the order they fall due, so that only
-a fault rule reorders them. Nothing here ever blocks the request that caused a callback.
+A callback that gets no 2xx answer (or no answer, or one that cannot be parsed, or none
+complete within the attempt's deadline) is tried again after each delay of the retry
+schedule in turn, then given up ("failed"); every attempt is recorded. The callbacks of
+one order go out one at a time, in the order they fall due, so that only a fault rule
+reorders them; any free worker takes the next due callback of an order not already under
+way, so a slow receiver holds up only its own order's callbacks. Nothing here ever
+blocks the request that caused a callback, and stopping cuts off the attempts under way.
 """
 
 from __future__ import annotations
 
-import heapq
 import sys
 import threading
 import time
 import traceback
-import zlib
 from collections.abc import Sequence
 
 from ..faults import FaultRule
 from ..store.deliveries import DROPPED, DELIVERED, FAILED, HELD, SCHEDULED, Deliveries
 from ..timestamps import iso_utc
-from .attempt import DEFAULT_TIMEOUT, attempt
+from .attempt import DEFAULT_TIMEOUT, Attempt
 
 # Delays in seconds before the second, third, ... attempt.
 DEFAULT_RETRY_DELAYS = (2.0, 10.0, 30.0, 120.0, 300.0)
@@ -35,10 +36,12 @@ class Outbox:
         self._deliveries = deliveries
         self.retry_delays = tuple(float(delay) for delay in retry_delays)
         self.timeout = timeout
+        self._workers = workers
         self._changed = threading.Condition()
-        # One queue of (due, delivery id, order id) per worker; an order always uses the same.
-        self._queues: list[list[tuple[float, int, str]]] = [[] for _ in range(workers)]
-        self._in_flight = 0
+        # (due, delivery id, order id) of every delivery waiting for its attempt.
+        self._queue: list[tuple[float, int, str]] = []
+        # The attempts under way, and the orders they belong to.
+        self._under_way: dict[Attempt, str] = {}
         self._stopping = False
         self._threads: list[threading.Thread] = []
 
@@ -46,16 +49,21 @@ class Outbox:
         """Take up the deliveries a previous run left scheduled, and start the workers."""
         for delivery_id, order_id, due in self._deliveries.scheduled():
             self._schedule(delivery_id, order_id, due)
-        for queue in self._queues:
-            thread = threading.Thread(target=self._work, args=(queue,), daemon=True,
+        for _ in range(self._workers):
+            thread = threading.Thread(target=self._work, daemon=True,
                                       name="vemrat-pay-sandbox-callbacks")
             thread.start()
             self._threads.append(thread)
 
     def stop(self) -> None:
-        """Stop the workers once their current attempts end; what is left stays scheduled."""
+        """Cut off the attempts under way and stop the workers; what is left stays scheduled.
+
+        An attempt cut off is recorded as interrupted and is made again at the next start.
+        """
         with self._changed:
             self._stopping = True
+            for attempt in self._under_way:
+                attempt.cancel()
             self._changed.notify_all()
         for thread in self._threads:
             thread.join()
@@ -91,42 +99,61 @@ class Outbox:
         """Wait until no attempt is due or under way (held and dropped ones do not count)."""
         with self._changed:
             return self._changed.wait_for(
-                lambda: self._in_flight == 0 and not any(self._queues), timeout)
+                lambda: not self._under_way and not self._queue, timeout)
 
     def _schedule(self, delivery_id: int, order_id: str, due: float) -> None:
-        queue = self._queues[zlib.crc32(order_id.encode("utf-8")) % len(self._queues)]
         with self._changed:
-            heapq.heappush(queue, (due, delivery_id, order_id))
+            self._queue.append((due, delivery_id, order_id))
             self._changed.notify_all()
 
-    def _work(self, queue: list[tuple[float, int, str]]) -> None:
+    def _next(self) -> tuple[tuple[float, int, str] | None, float | None]:
+        """The delivery to attempt now, or None and how long to wait for one (None: until told)."""
+        busy = set(self._under_way.values())
+        waiting = [entry for entry in self._queue if entry[2] not in busy]
+        if not waiting:
+            return None, None
+        first = min(waiting)
+        wait = first[0] - time.time()
+        return (first, 0.0) if wait <= 0 else (None, wait)
+
+    def _work(self) -> None:
         while True:
             with self._changed:
-                while not self._stopping and not (queue and queue[0][0] <= time.time()):
-                    self._changed.wait(queue[0][0] - time.time() if queue else None)
-                if self._stopping:
-                    return
-                _, delivery_id, order_id = heapq.heappop(queue)
-                self._in_flight += 1
+                while True:
+                    if self._stopping:
+                        return
+                    entry, wait = self._next()
+                    if entry is not None:
+                        break
+                    self._changed.wait(wait)
+                self._queue.remove(entry)
+                _, delivery_id, order_id = entry
+                # Made and listed under the lock, so that a stop from now on cuts it off.
+                attempt = Attempt(self.timeout)
+                self._under_way[attempt] = order_id
             try:
-                self._deliver(delivery_id, order_id)
+                self._deliver(delivery_id, order_id, attempt)
             except Exception:
                 # A fault of the sandbox itself: report it and keep the worker alive.
                 traceback.print_exc(file=sys.stderr)
             finally:
                 with self._changed:
-                    self._in_flight -= 1
+                    del self._under_way[attempt]
                     self._changed.notify_all()
 
-    def _deliver(self, delivery_id: int, order_id: str) -> None:
+    def _deliver(self, delivery_id: int, order_id: str, attempt: Attempt) -> None:
         delivery = self._deliveries.get(delivery_id)
         if delivery is None or delivery["state"] != SCHEDULED:
             return
-        outcome = attempt(delivery["url"], delivery["body"], delivery["signature"], self.timeout)
+        outcome = attempt.post(delivery["url"], delivery["body"], delivery["signature"])
+        if outcome is None:
+            return  # stopped before it was sent: still scheduled as it was
         made = self._deliveries.attempts_made(delivery_id)
         now = time.time()
         if outcome.delivered:
             state, due = DELIVERED, None
+        elif outcome.interrupted:
+            state, due = SCHEDULED, now
         elif made < len(self.retry_delays):
             state, due = SCHEDULED, now + self.retry_delays[made]
         else:
