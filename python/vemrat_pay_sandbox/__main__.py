@@ -2,7 +2,8 @@
 
 Prints the base URL on the first line, the dashboard's URL on the next and, with
 --https, the path of the CA certificate to trust on a third; then serves until
-interrupted.
+interrupted. An address it cannot listen on (a port in use, say) is reported in one line
+on stderr, with exit status 1.
 """
 
 from __future__ import annotations
@@ -14,7 +15,7 @@ import sys
 from .sandbox import Sandbox
 from .callbacks.attempt import DEFAULT_TIMEOUT
 from .callbacks.outbox import DEFAULT_RETRY_DELAYS
-from .web.server import DEFAULT_MAX_CONNECTIONS
+from .web.server import DEFAULT_MAX_CONNECTIONS, CannotListen
 from .service import DEFAULT_ORDER_TTL, DEFAULT_TIMESTAMP_WINDOW
 
 
@@ -85,12 +86,16 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--log", action="store_true", help="log every request to stderr")
     args = parser.parse_args(argv)
 
-    sandbox = Sandbox(dict(args.merchant), args.db, host=args.host, port=args.port,
-                      timestamp_window=args.timestamp_window, order_ttl=args.order_ttl,
-                      log=args.log, max_connections=args.max_connections,
-                      callback_timeout=args.callback_timeout,
-                      retry_delays=args.retry_delays, https=args.https, tls_dir=args.tls_dir,
-                      allowed_hosts=args.allow_host)
+    try:
+        sandbox = Sandbox(dict(args.merchant), args.db, host=args.host, port=args.port,
+                          timestamp_window=args.timestamp_window, order_ttl=args.order_ttl,
+                          log=args.log, max_connections=args.max_connections,
+                          callback_timeout=args.callback_timeout,
+                          retry_delays=args.retry_delays, https=args.https,
+                          tls_dir=args.tls_dir, allowed_hosts=args.allow_host)
+    except CannotListen as error:
+        print(f"{parser.prog}: {error.strerror}", file=sys.stderr)
+        return 1
     signal.signal(signal.SIGTERM, _interrupt)
     print(sandbox.base_url)
     print(f"dashboard: {sandbox.base_url}/sandbox/")

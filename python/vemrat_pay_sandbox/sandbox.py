@@ -16,7 +16,8 @@ from .faults import FaultRules
 from .service import DEFAULT_ORDER_TTL, DEFAULT_TIMESTAMP_WINDOW, Service
 from .store import Store
 from .tls import make_certificates
-from .web.server import DEFAULT_IDLE_TIMEOUT, DEFAULT_MAX_CONNECTIONS, SandboxHTTPServer
+from .web.server import (DEFAULT_IDLE_TIMEOUT, DEFAULT_MAX_CONNECTIONS, DEFAULT_REQUEST_TIMEOUT,
+                         SandboxHTTPServer)
 
 
 class Sandbox:
@@ -30,7 +31,10 @@ class Sandbox:
     it) or ":memory:". The server listens on `host`:`port` (port 0 lets the
     system choose) and serves from a background thread between `start()` and
     `stop()`, at most `max_connections` connections at once (others wait their
-    turn); a connection silent for `idle_timeout` seconds is closed.
+    turn); a connection silent for `idle_timeout` seconds is closed, and so is one
+    whose request has not arrived whole (line, headers and body) `request_timeout`
+    seconds after its first byte, with a 408, so that slow clients cannot hold the
+    connection slots.
 
     Callbacks are delivered on background threads, never while the request that
     caused them waits. An attempt that has no complete 2xx answer within
@@ -70,6 +74,7 @@ class Sandbox:
                  clock: Callable[[], float] = time.time, log: bool = False,
                  max_connections: int = DEFAULT_MAX_CONNECTIONS,
                  idle_timeout: float = DEFAULT_IDLE_TIMEOUT,
+                 request_timeout: float = DEFAULT_REQUEST_TIMEOUT,
                  https: bool = False, tls_dir: str | None = None,
                  allowed_hosts: Sequence[str] = ()) -> None:
         self.ca_file: str | None = None
@@ -84,7 +89,8 @@ class Sandbox:
         try:
             self.server = SandboxHTTPServer((host, port), self.service, log=log,
                                             max_connections=max_connections,
-                                            idle_timeout=idle_timeout, tls=tls,
+                                            idle_timeout=idle_timeout,
+                                            request_timeout=request_timeout, tls=tls,
                                             allowed_hosts=allowed_hosts)
         except BaseException:
             self.store.close()

@@ -5,6 +5,7 @@ import hmac
 import json
 import select
 import socket
+import threading
 
 import pytest
 
@@ -78,7 +79,13 @@ def test_malformed_control_requests_get_400_with_a_detail(sandbox, merchant, bod
     (b"GET /sandbox/orders HTTP/9.9\r\n\r\n", 505),
     (b"GET /" + b"a" * 70000 + b" HTTP/1.1\r\n\r\n", 414),
     (b"BREW /sandbox/orders HTTP/1.1\r\nHost: x\r\n\r\n", 501),
-    (b"POST /alipayment/sponsor/pay/ HTTP/1.1\r\nContent-Length: -5\r\n\r\n", 413),
+    (b"POST /alipayment/sponsor/pay/ HTTP/1.1\r\nContent-Length: -5\r\n\r\n", 400),
+    ("POST /sandbox/faults HTTP/1.1\r\nContent-Length: \u00b2\r\n\r\nab".encode("latin-1"), 400),
+    ("POST /sandbox/faults HTTP/1.1\r\nContent-Length: \u00b9\u00b2\r\n\r\n".encode("latin-1"), 400),
+    (b"POST /sandbox/faults HTTP/1.1\r\nContent-Length: +2\r\n\r\n{}", 400),
+    (b"POST /sandbox/faults HTTP/1.1\r\nContent-Length: 1_0\r\n\r\n{}", 400),
+    (b"POST /sandbox/faults HTTP/1.1\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\n{}", 400),
+    (b"POST /sandbox/faults HTTP/1.1\r\nContent-Length: 2000000\r\n\r\n{}", 413),
 ])
 def test_requests_the_parser_refuses_get_a_json_detail(sandbox, request_bytes, status):
     answer = raw_exchange(sandbox.base_url, request_bytes)
@@ -133,3 +140,59 @@ def test_connections_beyond_the_bound_wait_for_a_free_slot():
             for connection in silent:
                 connection.close()
 
+
+
+class SlowClient:
+    """A connection that sends `whole` at once, then `trickled` a byte every `interval` s,
+    until the sandbox answers or closes it; `answer` is what the sandbox sent."""
+
+    def __init__(self, address, whole: bytes, trickled: bytes, interval: float = 0.2) -> None:
+        self.answer = b""
+        self._connection = socket.create_connection(address, timeout=30)
+        self._parts = whole, trickled
+        self._interval = interval
+        self._thread = threading.Thread(target=self._send, daemon=True)
+        self._thread.start()
+
+    def _send(self) -> None:
+        whole, trickled = self._parts
+        try:
+            self._connection.sendall(whole)
+            for byte in trickled:
+                if select.select([self._connection], [], [], self._interval)[0]:
+                    break  # answered or closed
+                self._connection.sendall(bytes([byte]))
+            while chunk := self._connection.recv(65536):
+                self.answer += chunk
+        except OSError:
+            pass
+
+    def close(self) -> None:
+        self._connection.close()
+        self._thread.join(30)
+
+
+PADDED_HEAD = b"GET /sandbox/orders HTTP/1.1\r\nHost: localhost\r\nX-Pad: " + b"a" * 1000 + b"\r\n\r\n"
+RULE_BODY = b'{"endpoint": "payment", "fault": "error", "status": 503, "detail": "' + b"a" * 1000 + b'"}'
+
+
+@pytest.mark.parametrize("whole, trickled", [
+    (b"", PADDED_HEAD),
+    (b"POST /sandbox/faults HTTP/1.1\r\nHost: localhost\r\nContent-Length: %d\r\n\r\n" % len(RULE_BODY),
+     RULE_BODY),
+])
+def test_slow_clients_cannot_hold_the_connection_slots(whole, trickled):
+    with Sandbox({"ck": "sk"}, max_connections=2, request_timeout=0.5) as sandbox:
+        slow = [SlowClient(sandbox.server.server_address, whole, trickled) for _ in range(2)]
+        try:
+            wait_until(lambda: sandbox.server.connections_accepted == 2)
+            # Served once a slow client's time is up and its slot free.
+            assert exchange(sandbox.base_url + "/sandbox/orders").data == []
+        finally:
+            for client in slow:
+                client.close()
+        for client in slow:
+            head, _, body = client.answer.partition(b"\r\n\r\n")
+            assert head.startswith(b"HTTP/1.1 408 "), client.answer
+            assert json.loads(body) == {"detail": "the request did not arrive whole within 0.5 s"}
+        assert sandbox.faults() == []

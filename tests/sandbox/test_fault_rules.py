@@ -90,6 +90,9 @@ def test_a_bad_rule_is_refused_with_a_detail(sandbox, document, detail):
     (b"{", "request body is not JSON"),
     (rb'{"endpoint": "callback", "fault": "drop", "merchant": "\ud800"}',
      "request body is not text: it escapes a lone surrogate"),
+    (b"[" * 100_000 + b"]" * 100_000, "request body is nested too deeply"),
+    (b'{"a":' * 100_000 + b"1" + b"}" * 100_000, "request body is nested too deeply"),
+    (b"[" * 100_000, "request body is nested too deeply"),
 ])
 def test_a_body_that_is_no_rule_is_refused(sandbox, raw, detail):
     answer = faults_request(sandbox, "POST", raw=raw)

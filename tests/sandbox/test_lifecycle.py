@@ -139,3 +139,17 @@ def test_an_interrupt_while_a_connection_starts_reaches_the_serving_loop(monkeyp
         assert not server._slots.acquire(blocking=False)
         for _ in range(64):
             server._slots.release()
+
+
+def test_a_busy_port_is_named_in_one_line():
+    host = "127.0.0.1"
+    with socket.create_server((host, 0)) as busy:
+        port = busy.getsockname()[1]
+        result = subprocess.run(
+            [sys.executable, "-m", "vemrat_pay_sandbox", "--merchant", "ck:sk", "--host", host,
+             "--port", str(port)], capture_output=True, text=True, env=with_the_package(), timeout=30)
+    assert result.returncode == 1 and result.stdout == ""
+    assert result.stderr == (
+        f"python -m vemrat_pay_sandbox: cannot listen on {host} port {port}: Address already in "
+        "use; stop the program that uses it, or choose another port with --port (0 lets the "
+        "system choose a free one)\n")

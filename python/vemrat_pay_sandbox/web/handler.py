@@ -7,6 +7,7 @@ a fault of the sandbox itself a 500 with a detail: never a silently closed conne
 
 from __future__ import annotations
 
+import io
 import json
 import re
 import select
@@ -23,6 +24,7 @@ from ..service import Service
 from ..states import Conflict
 from . import control_routes, dashboard_routes, payer_routes, service_routes
 from .browser_checks import check_host, check_origin
+from .request_reader import RequestReader, RequestTimeout
 from .routing import ANY_METHOD, Route
 
 if TYPE_CHECKING:
@@ -49,10 +51,28 @@ class SandboxHandler(BaseHTTPRequestHandler):
     body = b""
     query = ""
 
+    # Set before each request, for an answer to a request that never arrived whole.
+    command = ""
+    request_version = default_request_version
+    requestline = ""
+
     def setup(self) -> None:
         super().setup()
-        # How long a connection may stay silent; the request line's wait ends the connection.
-        self.connection.settimeout(self.server.idle_timeout)
+        self.rfile.close()
+        self.reader = RequestReader(self.connection, self.server.idle_timeout,
+                                    self.server.request_timeout)
+        self.rfile = io.BufferedReader(self.reader)
+
+    def handle_one_request(self) -> None:
+        self.command, self.request_version, self.requestline = "", self.default_request_version, ""
+        self.reader.expect_request()
+        super().handle_one_request()  # a read that timed out ends the connection
+        if self.reader.expired:
+            self.close_connection = True
+            try:
+                self.answer_detail(408, self.reader.expiry)
+            except OSError:
+                pass  # the client is gone
 
     @property
     def service(self) -> Service:
@@ -134,22 +154,27 @@ class SandboxHandler(BaseHTTPRequestHandler):
             return empty
         try:
             document = json.loads(text)
-        except ValueError:
-            raise Rejected(400, "request body is not JSON") from None
-        try:
             json.dumps(document, ensure_ascii=False).encode("utf-8")
         except UnicodeEncodeError:
             raise Rejected(400, "request body is not text: it escapes a lone surrogate") from None
+        except RecursionError:
+            raise Rejected(400, "request body is nested too deeply") from None
+        except ValueError:
+            raise Rejected(400, "request body is not JSON") from None
         return document
 
     def _read_body(self) -> bytes:
         if "Transfer-Encoding" in self.headers:
             raise Rejected(411, "a request body needs a Content-Length")
-        length = self.headers.get("Content-Length")
-        if length is None:
+        lengths = {value.strip() for value in self.headers.get_all("Content-Length") or []}
+        if not lengths:
             return b""
-        if not length.isdigit() or int(length) > MAX_BODY:
-            raise Rejected(413, "request body too large or of unknown length")
+        length = lengths.pop()
+        # ASCII digits only: str.isdigit() and int() also take "²" and "٣".
+        if lengths or not re.fullmatch(r"[0-9]+", length):
+            raise Rejected(400, "malformed Content-Length")
+        if int(length) > MAX_BODY:
+            raise Rejected(413, f"request body too large: at most {MAX_BODY} bytes")
         return self.rfile.read(int(length))
 
     # -- dispatch ------------------------------------------------------------
@@ -180,6 +205,7 @@ class SandboxHandler(BaseHTTPRequestHandler):
                 # The body cannot be skipped, so the connection cannot serve another request.
                 self.close_connection = True
                 raise
+            self.reader.request_read()
             check_host(self.headers, self.server.accepted_hosts)
             check_origin(method, self.headers, self.server.scheme)
             self._route(method)
@@ -187,6 +213,8 @@ class SandboxHandler(BaseHTTPRequestHandler):
             self.answer_detail(rejected.status, rejected.detail)
         except Conflict as conflict:
             self.answer_detail(409, conflict.detail)
+        except RequestTimeout:
+            raise  # answered by handle_one_request, as when the head is late
         except Exception as error:
             # A fault of the sandbox itself: say so rather than drop the connection.
             traceback.print_exc(file=sys.stderr)

@@ -3,6 +3,7 @@ persistent HTTP/1.1 connections, and TLS when it is given a context."""
 
 from __future__ import annotations
 
+import errno
 import json
 import secrets
 import socket
@@ -19,8 +20,14 @@ DEFAULT_MAX_CONNECTIONS = 64
 # How long a connection may stay silent (before its first request or between two) before
 # the server closes it and frees its slot.
 DEFAULT_IDLE_TIMEOUT = 15.0
+# How long a request may take to arrive whole, from its first byte.
+DEFAULT_REQUEST_TIMEOUT = 10.0
 # The first byte of every TLS connection: a handshake record.
 _TLS_HANDSHAKE = 0x16
+
+
+class CannotListen(OSError):
+    """The server cannot listen on its address; the message says which and what to do."""
 
 
 class SandboxHTTPServer(ThreadingHTTPServer):
@@ -46,6 +53,7 @@ class SandboxHTTPServer(ThreadingHTTPServer):
     def __init__(self, address: tuple[str, int], service: Service, *, log: bool = False,
                  max_connections: int = DEFAULT_MAX_CONNECTIONS,
                  idle_timeout: float = DEFAULT_IDLE_TIMEOUT,
+                 request_timeout: float = DEFAULT_REQUEST_TIMEOUT,
                  tls: ssl.SSLContext | None = None, allowed_hosts: Iterable[str] = ()) -> None:
         self._slots = threading.BoundedSemaphore(max_connections)
         self._open: set[socket.socket] = set()
@@ -54,13 +62,26 @@ class SandboxHTTPServer(ThreadingHTTPServer):
         self.waiting = 0
         self.connections_accepted = 0
         self.idle_timeout = idle_timeout
+        self.request_timeout = request_timeout
         self.tls = tls
+        self.requested_address = address
         self.scheme = "http" if tls is None else "https"
         self.accepted_hosts = AcceptedHosts([address[0], *allowed_hosts])
         self.form_token = secrets.token_urlsafe(32)
         super().__init__(address, SandboxHandler)
         self.service = service
         self.log = log
+
+    def server_bind(self) -> None:
+        try:
+            super().server_bind()
+        except OSError as error:
+            host, port = self.requested_address
+            advice = ("stop the program that uses it, or choose another port with --port "
+                      "(0 lets the system choose a free one)" if error.errno == errno.EADDRINUSE
+                      else "choose another --host or --port")
+            raise CannotListen(error.errno, f"cannot listen on {host} port {port}: "
+                                            f"{error.strerror}; {advice}") from error
 
     def process_request(self, request: socket.socket,  # type: ignore[override]
                         client_address: tuple[str, int]) -> None:
