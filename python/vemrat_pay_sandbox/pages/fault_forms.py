@@ -9,7 +9,7 @@ from dataclasses import dataclass, field
 from html import escape
 from typing import Any
 
-from ..faults.rules import CALLBACK_FAULTS, DEFAULT_HOLD, MALFORMED_BODIES, REQUEST_FAULTS
+from ..faults.rules import DEFAULT_HOLD, FAULTS_BY_ENDPOINT, MALFORMED_BODIES
 from .forms import post_form
 from .paths import CLEAR_FAULTS_PATH, FAULTS_PATH
 
@@ -51,7 +51,9 @@ RULE_FORMS = (
     RuleForm("reorder", ("callback",), "holds the callback until the order's next callback "
              "has been delivered or given up, then delivers it"),
 )
-assert {form.fault for form in RULE_FORMS} == {*REQUEST_FAULTS, *CALLBACK_FAULTS}
+# Every fault of every endpoint has its form.
+assert {(endpoint, form.fault) for form in RULE_FORMS for endpoint in form.endpoints} == \
+    {(endpoint, fault) for endpoint, faults in FAULTS_BY_ENDPOINT.items() for fault in faults}
 
 RULES_STYLE = """
 #rules table{margin:.5rem 0}.rule-form{display:block;margin:.4rem 0;padding:.3rem .6rem;
