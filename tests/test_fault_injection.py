@@ -7,6 +7,7 @@ may stay pending afterwards, the next call must work and no reference may be los
 The scans run in a child interpreter so that a crash fails one test instead of the run."""
 
 import os
+import re
 import shutil
 import textwrap
 from pathlib import Path
@@ -217,6 +218,9 @@ def test_clock_before_1970_is_an_internal_failure_and_nothing_is_sent():
     assert report["sent"] == 0
     assert report["order_id"] == "F-1"
     assert stderr.count("internal failure") == 2
+    # The diagnostic names the source file relative to the tree, never a path of the build machine.
+    locations = re.findall(r"internal failure at (\S+):\d+ in ", stderr)
+    assert len(locations) == 2 and all(re.fullmatch(r"src/[\w/]+\.[ch]pp", path) for path in locations), stderr
 
 
 def test_faketime_package_is_where_the_test_looks():
