@@ -4,6 +4,7 @@
 #include "core/config/load_keys.hpp"
 #include "operations/working_space.hpp"
 #include "python/binding.hpp"
+#include "python/unlocked.hpp"
 
 #include <optional>
 
@@ -20,10 +21,17 @@ Result<std::optional<std::string_view>> key_argument(std::string_view name, PyOb
     return argument(name, text_view(value));
 }
 
-// Both keys from the key file in the working space; RuntimeError with the file's message.
+// Both keys from the key file in the working space; RuntimeError with the file's message. The
+// read may block (a file on NFS or FUSE): the other threads run meanwhile, and an exception that a
+// signal handler raises (KeyboardInterrupt) ends the read and reaches the caller.
 Result<core::Keys> keys_from_file() {
     VEMRAT_TRY_ASSIGN(const std::string directory, find_working_space());
-    auto keys = core::load_keys(directory + "/auth_key.py");
+    const std::string path = directory + "/auth_key.py";
+    bool interrupted = false;
+    auto keys = run_unlocked(interrupted, [&path](const core::AfterSignal& after_signal) {
+        return core::load_keys(path, after_signal);
+    });
+    if (interrupted) return fail_with_pending();
     if (!keys) return fail(PyExc_RuntimeError, std::move(keys.error()));
     return std::move(*keys);
 }

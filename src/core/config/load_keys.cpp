@@ -16,8 +16,8 @@ namespace {
 // The key file's text: the whole file, required to be valid UTF-8 (no byte-order mark removed,
 // no newline translation); a failure is the reason of the "Cannot read" message. A text the
 // caller never gets is wiped here.
-std::expected<std::string, std::string> read_key_file(const std::string& path) {
-    auto text = read_regular_file(path);
+std::expected<std::string, std::string> read_key_file(const std::string& path, const AfterSignal& after_signal) {
+    auto text = read_regular_file(path, after_signal);
     if (!text) return text;
     if (!is_valid_utf8(*text)) {
         wipe(*text);
@@ -36,8 +36,8 @@ std::optional<SecretText> secret_value(std::string_view text, std::string_view k
 
 }  // namespace
 
-std::expected<Keys, std::string> load_keys(const std::string& path) {
-    auto text = read_key_file(path);
+std::expected<Keys, std::string> load_keys(const std::string& path, const AfterSignal& after_signal) {
+    auto text = read_key_file(path, after_signal);
     if (!text) return std::unexpected(fill(texts::cannot_read_key_file, {path, text.error()}));
     const WipeOnExit wiped(*text);
 

@@ -97,14 +97,22 @@ void grow(std::string& text) {
 
 }  // namespace
 
-std::expected<std::string, std::string> read_regular_file(const std::string& path) {
+std::expected<std::string, std::string> read_regular_file(const std::string& path, const AfterSignal& after_signal) {
     // The system call would see only the part before a NUL byte: another file.
     if (path.find('\0') != std::string::npos) return std::unexpected(std::string(texts::nul_in_path));
-    // Opening never blocks: a FIFO would wait for a writer.
+    // Whether a failed system call is tried again: only one that a signal interrupted. errno
+    // stays as it was for the reason.
+    const auto retry = [&after_signal] {
+        if (errno != EINTR) return false;
+        const bool again = !after_signal || after_signal();
+        errno = EINTR;
+        return again;
+    };
+    // Opening a FIFO would wait for a writer; other files may still block here (NFS).
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
+    } while (fd < 0 && retry());
     if (fd < 0) return os_error(errno);
     const FileDescriptor file(fd);
     VEMRAT_TRY_ASSIGN(const std::size_t hint, regular_file_size(fd));
@@ -116,7 +124,7 @@ std::expected<std::string, std::string> read_regular_file(const std::string& pat
         if (used == text.size()) grow(text);
         const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
         if (got < 0) {
-            if (errno == EINTR) continue;
+            if (retry()) continue;
             const int code = errno;
             wipe(text);
             return os_error(code);
