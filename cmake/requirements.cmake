@@ -11,6 +11,28 @@ function(vemrat_pay_missing what)
   message(FATAL_ERROR "vemrat_pay needs ${what}.\n  ${advice}\n")
 endfunction()
 
+# A missing compiler would otherwise stop CMake's own language setup with a message that names no
+# package ("Could not find the compiler specified in the environment variable CXX: g++", where
+# the build frontend set CXX from the interpreter's configuration).
+include(CheckLanguage)
+check_language(CXX)
+if(NOT CMAKE_CXX_COMPILER)
+  if(DEFINED ENV{CXX})
+    set(looked "$ENV{CXX} (named by the environment variable CXX) is not on PATH")
+  else()
+    set(looked "none (c++, g++, clang++) is on PATH")
+  endif()
+  vemrat_pay_missing(
+    "a C++ compiler, and ${looked}. It must offer C++23 with std::expected: GCC 12 or newer, or Clang 19 or newer"
+    "Debian 12+, Ubuntu 23.04+: apt install g++"
+    "older Debian/Ubuntu:       apt install g++-12, then build with CXX=g++-12"
+    "Fedora 36+:                dnf install gcc-c++"
+    "RHEL 8 and 9:              dnf install gcc-toolset-13-gcc-c++, then build in scl enable gcc-toolset-13 bash"
+    "macOS:                     brew install llvm, then build with CXX=$(brew --prefix llvm)/bin/clang++"
+    "Or install the wheel for your platform and Python, which needs no compiler.")
+endif()
+enable_language(CXX)
+
 include(CheckCXXSourceCompiles)
 set(CMAKE_REQUIRED_QUIET ON)
 check_cxx_source_compiles([=[

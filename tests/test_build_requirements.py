@@ -19,12 +19,34 @@ pytestmark = pytest.mark.skipif(
 )
 
 
-def configure(build, *arguments):
+def configure(build, *arguments, env=None):
     # The compiler CMake tries runs without the sanitizer runtime that the sanitizer run preloads
     # into this process: under it, the compiler's own leaks fail every compilation.
-    environment = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
+    environment = {name: value for name, value in os.environ.items() if name not in ("LD_PRELOAD", "CXX")}
+    environment.update(env or {})
     return subprocess.run([CMAKE, "-S", ROOT, "-B", build, "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={NINJA}", *arguments],
                           capture_output=True, text=True, timeout=600, env=environment)
+
+
+# A machine without a compiler: nothing on PATH (CMake and Ninja are named by their full paths).
+# pip's build frontend sets CXX from the interpreter's configuration, g++ for most builds.
+NO_COMPILER = [
+    ({"CXX": "g++"}, "g++ (named by the environment variable CXX) is not on PATH"),
+    ({}, "none (c++, g++, clang++) is on PATH"),
+]
+
+
+@pytest.mark.parametrize("env, looked", NO_COMPILER, ids=["CXX=g++", "CXX unset"])
+def test_a_missing_compiler_is_named_with_its_packages(tmp_path, env, looked):
+    (tmp_path / "empty").mkdir()
+    run = configure(tmp_path / "build", env={"PATH": str(tmp_path / "empty"), **env})
+    assert run.returncode != 0
+    message = " ".join(run.stderr.split())
+    assert f"vemrat_pay needs a C++ compiler, and {looked}" in message, run.stderr
+    for fragment in ["GCC 12 or newer", "apt install g++", "dnf install gcc-c++", "gcc-toolset-13", "brew install llvm",
+                     "install the wheel"]:
+        assert fragment in message, run.stderr
+    assert "Could not find the compiler" not in message
 
 
 @pytest.mark.parametrize(
