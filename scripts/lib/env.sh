@@ -121,7 +121,10 @@ build_native_tests() {
 }
 
 # Whether any test that pytest would select with these arguments needs the browser (the tests
-# that take the `browser` fixture carry the `browser` mark).
+# that take the `browser` fixture carry the `browser` mark). The list is read whole: under
+# pipefail, pytest writing into a pipe that `grep -q` had left would make the answer "no".
 browser_tests_selected() {
-    "$PY" -m pytest --collect-only -q -p no:cacheprovider -m browser "$@" 2>/dev/null | grep -q '::'
+    local selected
+    selected=$("$PY" -m pytest --collect-only -q -p no:cacheprovider -m browser "$@" 2>/dev/null) || true
+    [[ "$selected" == *::* ]]
 }
