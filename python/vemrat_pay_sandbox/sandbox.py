@@ -33,8 +33,8 @@ class Sandbox:
     `stop()`, at most `max_connections` connections at once (others wait their
     turn); a connection silent for `idle_timeout` seconds is closed, and so is one
     whose request has not arrived whole (line, headers and body) `request_timeout`
-    seconds after its first byte, with a 408, so that slow clients cannot hold the
-    connection slots.
+    seconds after its first byte, with a 408, or whose TLS handshake has not ended
+    within as long, so that slow clients cannot hold the connection slots.
 
     Callbacks are delivered on background threads, never while the request that
     caused them waits. An attempt that has no complete 2xx answer within

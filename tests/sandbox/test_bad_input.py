@@ -5,12 +5,12 @@ import hmac
 import json
 import select
 import socket
-import threading
 
 import pytest
 
 from vemrat_pay_sandbox import Sandbox
-from wire import CallbackReceiver, Merchant, control, exchange, raw_exchange, record, wait_until
+from wire import (CallbackReceiver, Merchant, SlowClient, control, exchange, raw_exchange, record,
+                  wait_until)
 
 
 @pytest.mark.parametrize("field", ["return_url", "user_notify_url"])
@@ -140,36 +140,6 @@ def test_connections_beyond_the_bound_wait_for_a_free_slot():
             for connection in silent:
                 connection.close()
 
-
-
-class SlowClient:
-    """A connection that sends `whole` at once, then `trickled` a byte every `interval` s,
-    until the sandbox answers or closes it; `answer` is what the sandbox sent."""
-
-    def __init__(self, address, whole: bytes, trickled: bytes, interval: float = 0.2) -> None:
-        self.answer = b""
-        self._connection = socket.create_connection(address, timeout=30)
-        self._parts = whole, trickled
-        self._interval = interval
-        self._thread = threading.Thread(target=self._send, daemon=True)
-        self._thread.start()
-
-    def _send(self) -> None:
-        whole, trickled = self._parts
-        try:
-            self._connection.sendall(whole)
-            for byte in trickled:
-                if select.select([self._connection], [], [], self._interval)[0]:
-                    break  # answered or closed
-                self._connection.sendall(bytes([byte]))
-            while chunk := self._connection.recv(65536):
-                self.answer += chunk
-        except OSError:
-            pass
-
-    def close(self) -> None:
-        self._connection.close()
-        self._thread.join(30)
 
 
 PADDED_HEAD = b"GET /sandbox/orders HTTP/1.1\r\nHost: localhost\r\nX-Pad: " + b"a" * 1000 + b"\r\n\r\n"

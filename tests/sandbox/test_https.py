@@ -16,7 +16,7 @@ import pytest
 
 import vemrat_pay
 from vemrat_pay_sandbox import Sandbox
-from wire import CallbackReceiver
+from wire import CallbackReceiver, SlowClient, wait_until
 
 PACKAGE_ROOT = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "python")
 
@@ -172,3 +172,26 @@ def test_https_without_openssl_says_what_to_install(tmp_path):
                             timeout=30)
     assert result.stdout.startswith("HTTPS needs the openssl command"), result.stderr
     assert "apt-get install openssl" in result.stdout
+
+
+def client_hello() -> bytes:
+    """The first flight of a TLS client, as it would go on the wire."""
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    handshake = ssl.create_default_context().wrap_bio(incoming, outgoing, server_hostname="127.0.0.1")
+    with pytest.raises(ssl.SSLWantReadError):
+        handshake.do_handshake()
+    return outgoing.read()
+
+
+def test_a_slow_handshake_cannot_hold_the_connection_slot():
+    with Sandbox({"ck": "sk"}, https=True, max_connections=1, request_timeout=0.5) as sandbox:
+        slow = SlowClient(sandbox.server.server_address, b"", client_hello())
+        try:
+            wait_until(lambda: sandbox.server.connections_accepted == 1)
+            context = ssl.create_default_context(cafile=sandbox.ca_file)
+            with urllib.request.urlopen(sandbox.base_url + "/sandbox/orders", timeout=10,
+                                        context=context) as answer:
+                assert answer.read() == b'{"data":[]}'
+        finally:
+            slow.close()
+        assert slow.answer == b""  # cut off: no channel to answer on

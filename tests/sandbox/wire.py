@@ -297,6 +297,36 @@ class RawReceiver:
             connection.sendall(bytes([byte]))
 
 
+class SlowClient:
+    """A connection that sends `whole` at once, then `trickled` a byte every `interval` s,
+    until the sandbox answers or closes it; `answer` is what the sandbox sent."""
+
+    def __init__(self, address, whole: bytes, trickled: bytes, interval: float = 0.2) -> None:
+        self.answer = b""
+        self._connection = socket.create_connection(address, timeout=30)
+        self._parts = whole, trickled
+        self._interval = interval
+        self._thread = threading.Thread(target=self._send, daemon=True)
+        self._thread.start()
+
+    def _send(self) -> None:
+        whole, trickled = self._parts
+        try:
+            self._connection.sendall(whole)
+            for byte in trickled:
+                if select.select([self._connection], [], [], self._interval)[0]:
+                    break  # answered or closed
+                self._connection.sendall(bytes([byte]))
+            while chunk := self._connection.recv(65536):
+                self.answer += chunk
+        except OSError:
+            pass
+
+    def close(self) -> None:
+        self._connection.close()
+        self._thread.join(30)
+
+
 def wait_until(condition, timeout: float = 10.0) -> None:
     """Polls a condition on the sandbox's own state until it holds; fails after `timeout` s."""
     deadline = time.monotonic() + timeout

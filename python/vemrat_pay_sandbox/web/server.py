@@ -132,6 +132,8 @@ class SandboxHTTPServer(ThreadingHTTPServer):
             if first and first[0] != _TLS_HANDSHAKE:
                 _refuse_plain_http(request)
                 return
+            # The handshake's timeout bounds it as a whole, however slowly the client sends it.
+            request.settimeout(self.request_timeout)
             secured = self.tls.wrap_socket(request, server_side=True)
         except (ssl.SSLError, OSError):
             return  # no handshake, no channel to answer on
