@@ -213,14 +213,16 @@ class RawReceiver:
 
     It reads each request whole, then sends `answer` and closes the connection, or, when
     `trickle` is given, sends `answer` and then one more byte every `trickle` seconds for
-    as long as the sandbox keeps the connection open. `requests` counts the requests read,
-    `open` the connections still open, `cut_off` those the sandbox closed first.
+    as long as the sandbox keeps the connection open. `bodies` keeps the body of every
+    request read, `open` counts the connections still open, `cut_off` those the sandbox
+    closed first.
     """
 
     def __init__(self, answer: bytes, *, trickle: float | None = None) -> None:
         self.answer = answer
         self.trickle = trickle
-        self.requests = self.open = self.cut_off = 0
+        self.bodies: list[bytes] = []
+        self.open = self.cut_off = 0
         self._lock = threading.Lock()
         self._stopping = threading.Event()
         self._listener = socket.create_server(("127.0.0.1", 0))
@@ -261,9 +263,9 @@ class RawReceiver:
     def _serve(self, connection: socket.socket) -> None:
         with connection:
             try:
-                self._read_request(connection)
+                body = self._read_request(connection)
                 with self._lock:
-                    self.requests += 1
+                    self.bodies.append(body)
                 connection.sendall(self.answer)
                 if self.trickle is not None:
                     self._trickle(connection)
@@ -273,7 +275,11 @@ class RawReceiver:
                 with self._lock:
                     self.open -= 1
 
-    def _read_request(self, connection: socket.socket) -> None:
+    @property
+    def requests(self) -> int:
+        return len(self.bodies)
+
+    def _read_request(self, connection: socket.socket) -> bytes:
         data = b""
         while b"\r\n\r\n" not in data:
             chunk = connection.recv(65536)
@@ -284,6 +290,7 @@ class RawReceiver:
         length = int(re.search(rb"(?im)^content-length:\s*(\d+)", head)[1])
         while len(body) < length:
             body += connection.recv(65536)
+        return body
 
     def _trickle(self, connection: socket.socket) -> None:
         for byte in itertools.cycle(b"abcdefghij"):

@@ -20,7 +20,7 @@ from collections.abc import Sequence
 from ..faults import FaultRule
 from ..store.deliveries import DROPPED, DELIVERED, FAILED, HELD, SCHEDULED, Deliveries
 from ..timestamps import iso_utc
-from .attempt import DEFAULT_TIMEOUT, Attempt
+from .attempt import DEFAULT_TIMEOUT, INTERRUPTED, Attempt
 
 # Delays in seconds before the second, third, ... attempt.
 DEFAULT_RETRY_DELAYS = (2.0, 10.0, 30.0, 120.0, 300.0)
@@ -58,7 +58,8 @@ class Outbox:
     def stop(self) -> None:
         """Cut off the attempts under way and stop the workers; what is left stays scheduled.
 
-        An attempt cut off is recorded as interrupted and is made again at the next start.
+        An attempt cut off is recorded as interrupted and is made again at the next start,
+        without using up a retry.
         """
         with self._changed:
             self._stopping = True
@@ -148,7 +149,8 @@ class Outbox:
         outcome = attempt.post(delivery["url"], delivery["body"], delivery["signature"])
         if outcome is None:
             return  # stopped before it was sent: still scheduled as it was
-        made = self._deliveries.attempts_made(delivery_id)
+        # An attempt cut off by a stop says nothing of the receiver: it uses up no retry.
+        made = self._deliveries.attempts_made(delivery_id, not_counting=INTERRUPTED)
         now = time.time()
         if outcome.delivered:
             state, due = DELIVERED, None

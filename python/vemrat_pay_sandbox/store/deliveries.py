@@ -55,9 +55,11 @@ class Deliveries:
                        (state, due, delivery_id))
         return number
 
-    def attempts_made(self, delivery_id: int) -> int:
-        rows = self._database.query("SELECT COUNT(*) FROM attempts WHERE delivery_id = ?",
-                                    (delivery_id,))
+    def attempts_made(self, delivery_id: int, *, not_counting: str) -> int:
+        """The delivery's attempts so far, but for those whose error is `not_counting`."""
+        rows = self._database.query(
+            "SELECT COUNT(*) FROM attempts WHERE delivery_id = ? AND error != ?",
+            (delivery_id, not_counting))
         count: int = rows[0][0]
         return count
 
