@@ -11,6 +11,7 @@ import io
 import json
 import re
 import select
+import socket
 import sys
 import time
 import traceback
@@ -31,6 +32,8 @@ if TYPE_CHECKING:
     from .server import SandboxHTTPServer
 
 MAX_BODY = 1 << 20
+# How long a connection closed on a refusal goes on reading what the client still sends.
+DRAIN_SECONDS = 1.0
 ROUTES: list[Route] = [*service_routes.ROUTES, *payer_routes.ROUTES, *control_routes.ROUTES,
                        *dashboard_routes.ROUTES]
 
@@ -50,6 +53,8 @@ class SandboxHandler(BaseHTTPRequestHandler):
 
     body = b""
     query = ""
+    # Set when a refusal leaves part of the request unread.
+    unread_input = False
 
     # Set before each request, for an answer to a request that never arrived whole.
     command = ""
@@ -68,11 +73,32 @@ class SandboxHandler(BaseHTTPRequestHandler):
         self.reader.expect_request()
         super().handle_one_request()  # a read that timed out ends the connection
         if self.reader.expired:
-            self.close_connection = True
+            self.close_connection = self.unread_input = True
             try:
                 self.answer_detail(408, self.reader.expiry)
             except OSError:
                 pass  # the client is gone
+
+    def finish(self) -> None:
+        if self.unread_input:
+            self._drain()
+        super().finish()
+
+    def _drain(self) -> None:
+        """Half-close, then read and drop what the client still sends, for a moment.
+
+        Closing a socket with input unread resets the connection, and a client that was
+        still sending when the refusal came might lose the refusal with it.
+        """
+        try:
+            socket.socket.shutdown(self.connection, socket.SHUT_WR)
+            deadline = time.monotonic() + DRAIN_SECONDS
+            while (left := deadline - time.monotonic()) > 0:
+                self.connection.settimeout(left)
+                if not self.connection.recv(65536):
+                    return
+        except OSError:
+            pass  # reset or timed out: nothing more to save
 
     @property
     def service(self) -> Service:
@@ -119,7 +145,7 @@ class SandboxHandler(BaseHTTPRequestHandler):
 
     def send_error(self, code: int, message: str | None = None, explain: str | None = None) -> None:
         # Requests the parser refuses are answered like every other refusal.
-        self.close_connection = True
+        self.close_connection = self.unread_input = True
         self.answer_detail(code, message or HTTPStatus(code).phrase)
 
     def pause(self, seconds: float) -> None:
@@ -203,7 +229,7 @@ class SandboxHandler(BaseHTTPRequestHandler):
                 self.body = self._read_body()
             except Rejected:
                 # The body cannot be skipped, so the connection cannot serve another request.
-                self.close_connection = True
+                self.close_connection = self.unread_input = True
                 raise
             self.reader.request_read()
             check_host(self.headers, self.server.accepted_hosts)
