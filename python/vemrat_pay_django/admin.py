@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+from typing import Any
+
 from django.contrib import admin, messages
 from django.db.models import QuerySet
 from django.http import HttpRequest
@@ -21,11 +23,27 @@ class CallbackEventInline(admin.TabularInline):  # type: ignore[type-arg]
         return False
 
 
+class NeedsReview(admin.SimpleListFilter):
+    title = "needs review"
+    parameter_name = "needs_review"
+
+    def lookups(self, request: HttpRequest, model_admin: Any) -> list[tuple[str, str]]:
+        return [("yes", "Yes"), ("no", "No")]
+
+    def queryset(self, request: HttpRequest, queryset: QuerySet[Any]) -> QuerySet[Any]:
+        if self.value() == "yes":
+            return queryset.exclude(held_order_id="")
+        if self.value() == "no":
+            return queryset.filter(held_order_id="")
+        return queryset
+
+
 @admin.register(Payment)
 class PaymentAdmin(admin.ModelAdmin):  # type: ignore[type-arg]
     list_display = ["reference", "order_id", "amount", "currency", "status", "settled",
-                    "refunded", "created_at"]
-    list_filter = ["status", "settled", "refunded", "currency", "pay_mode", "created_at"]
+                    "refunded", "needs_review", "created_at"]
+    list_filter = ["status", "settled", "refunded", NeedsReview, "currency", "pay_mode",
+                   "created_at"]
     search_fields = ["=reference", "=order_id", "recipient_account"]
     date_hierarchy = "created_at"
     readonly_fields = [field.name for field in Payment._meta.fields]
@@ -35,14 +53,21 @@ class PaymentAdmin(admin.ModelAdmin):  # type: ignore[type-arg]
     def has_add_permission(self, request: HttpRequest) -> bool:
         return False  # payments are started by the shop, through start_payment
 
+    def has_delete_permission(self, request: HttpRequest, obj: Payment | None = None) -> bool:
+        return False  # a payment is the shop's record of money, and its callbacks find it
+
+    @admin.display(boolean=True, description="needs review")
+    def needs_review(self, payment: Payment) -> bool:
+        return payment.needs_review
+
     @admin.action(description="Refresh the selected payments from the payment service")
     def refresh(self, request: HttpRequest, queryset: QuerySet[Payment]) -> None:
         summary = Summary()
         for refreshed in refresh_each(queryset):
             summary.add(refreshed)
-            if refreshed.outcome == "failed":
+            if refreshed.outcome in ("failed", "held"):
                 self.message_user(request, f"{refreshed.payment.reference}: {refreshed.detail}",
-                                  messages.ERROR)
+                                  messages.ERROR if refreshed.outcome == "failed" else messages.WARNING)
         self.message_user(request, f"{summary}.", messages.INFO)
 
 
@@ -57,4 +82,7 @@ class CallbackEventAdmin(admin.ModelAdmin):  # type: ignore[type-arg]
     list_select_related = ["payment"]
 
     def has_add_permission(self, request: HttpRequest) -> bool:
+        return False
+
+    def has_delete_permission(self, request: HttpRequest, obj: CallbackEvent | None = None) -> bool:
         return False

@@ -1,55 +1,24 @@
-"""Amounts and currencies: `Decimal` in, checked against the currency, sent without a change.
+"""Amounts and currencies, with the decimal places of the setting CURRENCY_DECIMAL_PLACES.
 
-`vemrat_pay` takes the amount as a float and sends its shortest decimal text. A `Decimal`
-with few enough digits survives that exactly (float("19.99") is written back as "19.99");
-one that would not is refused instead of being sent changed.
-
-Decimal places per currency: 2 unless listed in `DEFAULT_DECIMAL_PLACES` or in the setting
-CURRENCY_DECIMAL_PLACES, for example {"JPY": 0}. The service accepts at most 2.
+The rules are the ledger's (`vemrat_pay_ledger.amounts`): `Decimal` in, checked against the
+currency (2 places unless listed, 0 for JPY and KRW), sent without a change.
 """
 
 from __future__ import annotations
 
 from decimal import Decimal
 
+from vemrat_pay_ledger import amounts
+
 from .conf import get_setting
 
-DEFAULT_DECIMAL_PLACES: dict[str, int] = {"JPY": 0, "KRW": 0}
-STANDARD_DECIMAL_PLACES = 2
-# What Payment.amount stores: max_digits 14 with 2 decimal places.
-MAX_INTEGER_DIGITS = 12
+check_currency = amounts.check_currency
 
 
 def decimal_places(currency: str) -> int:
-    places: dict[str, int] = {**DEFAULT_DECIMAL_PLACES, **get_setting("CURRENCY_DECIMAL_PLACES")}
-    return places.get(currency, STANDARD_DECIMAL_PLACES)
-
-
-def check_currency(currency: object) -> None:
-    """Raises ValueError unless `currency` is a code of three upper-case letters, as "CNY"."""
-    if not (isinstance(currency, str) and len(currency) == 3 and currency.isascii()
-            and currency.isalpha() and currency.isupper()):
-        raise ValueError(f"currency must be three upper-case letters, such as 'CNY', not {currency!r}")
+    return amounts.decimal_places(currency, get_setting("CURRENCY_DECIMAL_PLACES"))
 
 
 def checked_amount(amount: object, currency: str) -> Decimal:
-    """`amount` as a Decimal that the currency allows and a float carries exactly.
-
-    Raises TypeError for a float (or anything but a Decimal or an int) and ValueError for
-    an amount that is not positive, has too many places or digits.
-    """
-    if isinstance(amount, bool) or not isinstance(amount, (Decimal, int)):
-        raise TypeError(f"amount must be a Decimal, not {type(amount).__name__}")
-    value = Decimal(amount)
-    if not value.is_finite() or value <= 0:
-        raise ValueError(f"amount must be a positive number, not {value}")
-    places = decimal_places(currency)
-    exponent = value.normalize().as_tuple().exponent
-    assert isinstance(exponent, int)  # finite
-    if -exponent > places:
-        raise ValueError(f"amount {value} has more decimal places than {currency} allows ({places})")
-    if value.adjusted() >= MAX_INTEGER_DIGITS:
-        raise ValueError(f"amount {value} has more than {MAX_INTEGER_DIGITS} digits before the point")
-    if Decimal(repr(float(value))) != value:
-        raise ValueError(f"amount {value} cannot be sent exactly")
-    return value
+    """See `vemrat_pay_ledger.amounts.checked_amount`."""
+    return amounts.checked_amount(amount, currency, get_setting("CURRENCY_DECIMAL_PLACES"))

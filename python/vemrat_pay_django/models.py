@@ -5,18 +5,21 @@ from __future__ import annotations
 import uuid
 
 from django.db import models
+from vemrat_pay_ledger.callbacks import Outcome as LedgerOutcome
+from vemrat_pay_ledger.statuses import FINAL
 
 
 class Payment(models.Model):
     """One payment started by this shop, and the service's order behind it.
 
-    `status` and the settle and refund state are this app's own, moved only forward; the
-    `service_*` fields hold the service's answer to the last order-status query as it came.
+    `status` and the settle and refund state are this app's own, changed only as the ledger
+    (`vemrat_pay_ledger`) decides; the `service_*` fields hold the service's answer to the
+    last order-status query as it came.
     """
 
     class Status(models.TextChoices):
         CREATING = "creating"  # saved; the request to the service is under way
-        UNCONFIRMED = "unconfirmed"  # that request got no answer: the order may exist
+        UNCONFIRMED = "unconfirmed"  # the answer may hide a stored order: the service will tell
         PENDING = "pending"  # the order exists and waits for the payer
         PAID = "paid"
         FAILED = "failed"
@@ -44,6 +47,13 @@ class Payment(models.Model):
     settle_amount = models.DecimalField(max_digits=14, decimal_places=2, null=True, blank=True)
     refunded = models.BooleanField(default=False)
     fail_reason = models.TextField(blank=True)
+    status_confirmed = models.BooleanField(
+        default=False, help_text="Whether the service itself reported the status; a status "
+                                 "only inferred (a refused create) yields to its report.")
+    held_order_id = models.CharField(
+        max_length=128, blank=True, db_index=True,
+        help_text="An order offered to this payment that may be another's: held for review.")
+    note = models.TextField(blank=True, help_text="Why the payment is unconfirmed or held.")
 
     service_pay_status = models.IntegerField(null=True, blank=True)
     service_pay_status_text = models.TextField(blank=True)
@@ -70,29 +80,42 @@ class Payment(models.Model):
     @property
     def is_final(self) -> bool:
         """Whether the payment status can no longer change (settle and refund still can)."""
-        return self.status in FINAL_STATUSES
+        return self.status in FINAL_STATUSES and self.status_confirmed
+
+    @property
+    def needs_review(self) -> bool:
+        """Whether an order was offered to the payment that a person must assign."""
+        return bool(self.held_order_id)
 
 
-FINAL_STATUSES = frozenset({Payment.Status.PAID, Payment.Status.FAILED, Payment.Status.EXPIRED})
+FINAL_STATUSES = frozenset(Payment.Status(status) for status in FINAL)
 
 
 class CallbackEvent(models.Model):
     """One request to the callback view, recorded before it is acted upon."""
 
     class Outcome(models.TextChoices):
-        RECEIVED = "received"  # recorded; not acted upon (yet)
-        REFUSED = "refused"  # did not verify
-        UNKNOWN_PAYMENT = "unknown-payment"  # verified, but no payment has that reference
-        MISMATCH = "mismatch"  # verified, but its order does not belong to that payment
-        UNAVAILABLE = "unavailable"  # verified; the service could not be asked for the state
-        CHANGED = "changed"
-        UNCHANGED = "unchanged"
+        RECEIVED = LedgerOutcome.RECEIVED.value  # recorded; not acted upon (yet)
+        REFUSED = LedgerOutcome.REFUSED.value  # did not verify
+        # could not be checked or processed: the shop's keys or database failed
+        UNVERIFIABLE = LedgerOutcome.UNVERIFIABLE.value
+        UNKNOWN_PAYMENT = LedgerOutcome.UNKNOWN_PAYMENT.value  # verified; no such reference
+        MISMATCH = LedgerOutcome.MISMATCH.value  # verified; its order is not that payment's
+        HELD = LedgerOutcome.HELD.value  # verified; the order may be another's: held for review
+        UNAVAILABLE = LedgerOutcome.UNAVAILABLE.value  # verified; the service could not be asked
+        CHANGED = LedgerOutcome.CHANGED.value
+        UNCHANGED = LedgerOutcome.UNCHANGED.value
 
-    payment = models.ForeignKey(Payment, null=True, blank=True, on_delete=models.SET_NULL,
+    # PROTECT: a payment with callbacks is the record of money and is never deleted.
+    payment = models.ForeignKey(Payment, null=True, blank=True, on_delete=models.PROTECT,
                                 related_name="callback_events")
     reference = models.UUIDField(null=True, blank=True,
                                  help_text="The payment reference of the URL it was sent to.")
-    body = models.TextField(blank=True, help_text="The raw body (invalid UTF-8 replaced).")
+    body = models.TextField(blank=True, help_text="The raw body (invalid UTF-8 replaced); of "
+                                                  "one that did not verify, the first 4 KiB.")
+    body_length = models.PositiveIntegerField(default=0, help_text="Bytes in the whole body.")
+    body_sha256 = models.CharField(max_length=64, blank=True,
+                                   help_text="SHA-256 of the whole body, in hex.")
     signature = models.CharField(max_length=255, blank=True)
     verified = models.BooleanField(default=False)
     order_id = models.CharField(max_length=128, blank=True, db_index=True)

@@ -4,12 +4,15 @@
 
     payment = start_payment(Decimal("19.99"), currency="CNY",
                             recipient_account="2088000000000001",
-                            return_url=reverse("shop:order", args=[order.pk]), request=request)
+                            return_url=reverse("shop:order", args=[order.pk]),
+                            request=request, reference=form.cleaned_data["reference"])
     if payment.status == payment.Status.PENDING:
         return redirect(payment.pay_url)
+    # unconfirmed: a page that says the payment is being checked; failed: a new reference
 
-The async variants run the same code in a worker thread, so an async view never blocks its
-event loop while the service answers.
+The decisions are the ledger's (`vemrat_pay_ledger`); this module saves and loads through the
+ORM. The async variants run the same code in a worker thread, so an async view never blocks
+its event loop while the service answers.
 """
 
 from __future__ import annotations
@@ -18,14 +21,16 @@ import uuid
 from decimal import Decimal
 
 from asgiref.sync import sync_to_async
-from django.db import IntegrityError
 from django.http import HttpRequest
+from vemrat_pay_ledger.storage import NewPayment
 
 from .addresses import absolute_url, callback_url
-from .amounts import check_currency, checked_amount
-from .client import get_client
+from .ledger import get_ledger
 from .models import Payment
-from .updates import record_created, record_refused, record_unanswered, refresh
+from .updates import OrderMismatch, ReferenceConflict
+
+__all__ = ["OrderMismatch", "ReferenceConflict", "astart_payment", "arefresh_payment",
+           "refresh_payment", "start_payment"]
 
 
 def start_payment(amount: Decimal, *, currency: str, recipient_account: str,
@@ -38,53 +43,38 @@ def start_payment(amount: Decimal, *, currency: str, recipient_account: str,
     finds it even when the service's answer is lost. Then:
 
     - the service created the order: `pending`, with `order_id` and `pay_url`;
-    - the service refused (RuntimeError): `failed`, the service's message in `fail_reason`;
-    - no answer (a timeout or a connection error): `unconfirmed`. The order may exist; it is
-      never created a second time, and its callback or `vemrat_pay_reconcile` completes it.
+    - the service itself refused: `failed`, its message in `fail_reason`;
+    - anything else (a 5xx or a proxy's page, a garbled or cut-short answer, a timeout, a
+      connection error): `unconfirmed`. The order may exist; it is never created a second
+      time, and its callback or `vemrat_pay_reconcile` completes it.
 
-    `amount` is a Decimal with no more places than `currency` (three upper-case letters)
-    allows (ValueError and TypeError otherwise, before anything is saved). `return_url` may be a path; it is made
-    absolute like the callback URL. With `reference`, the payment already started under
-    that reference is returned as it is instead of starting another one.
+    Nothing is raised but argument errors (before anything is saved) and ReferenceConflict:
+    `reference` is an idempotency key, and a payment already started under it is returned as
+    it is, unless the amount, currency, recipient, pay mode or return URL differ.
     """
-    check_currency(currency)
-    value = checked_amount(amount, currency)
-    if pay_mode not in Payment.PayMode.values:
-        raise ValueError(f"pay_mode must be one of {', '.join(Payment.PayMode.values)}, not {pay_mode!r}")
+    ledger = get_ledger()
+    value = ledger.check_arguments(amount, currency, recipient_account, pay_mode)
     reference = reference or uuid.uuid4()
-    existing = Payment.objects.filter(reference=reference).first()
-    if existing is not None:
-        return existing
-    try:
-        payment = Payment.objects.create(
-            reference=reference, amount=value, currency=currency, pay_mode=pay_mode,
-            recipient_account=recipient_account, callback_url=callback_url(reference, request),
-            return_url=absolute_url(return_url, request) if return_url else "")
-    except IntegrityError:  # the same reference, started at the same time elsewhere
-        return Payment.objects.get(reference=reference)
-    try:
-        result = get_client().create_payment(
-            float(value), currency, recipient_account, payment.callback_url, pay_mode,
-            payment.return_url or None)
-    except RuntimeError as refused:
-        record_refused(payment, str(refused))
-    except OSError:
-        record_unanswered(payment)
-    else:
-        record_created(payment, result)
-    return payment
+    new = NewPayment(reference=reference, amount=value, currency=currency, pay_mode=pay_mode,
+                     recipient_account=recipient_account,
+                     callback_url=callback_url(reference, request),
+                     return_url=absolute_url(return_url, request) if return_url else "")
+    ledger.start(new)
+    return Payment.objects.get(reference=reference)
 
 
 def refresh_payment(payment: Payment) -> Payment:
     """Ask the service for the state of the payment's order and store it; `payment`, reloaded.
 
-    A payment whose order id never arrived is looked up under the order id of its last
-    verified callback, if one came; without either it is returned unchanged. The service's
-    errors reach the caller: RuntimeError for an answer that is an error (or is about another
-    order), OSError (a timeout, a connection error) for none, `updates.OrderMismatch` for
-    an order that is not this payment's.
+    A payment whose order id never arrived is looked up under the order it is held for, or
+    that of its last verified callback; it takes that order only on unambiguous evidence
+    (otherwise it is held for review). Without either it is returned unchanged. The
+    service's errors reach the caller: RuntimeError for an answer that is an error (or is
+    about another order), OSError or http.client.HTTPException for none or a spoiled one,
+    `OrderMismatch` for an order that is not this payment's.
     """
-    refresh(payment)
+    get_ledger().refresh(payment.reference)
+    payment.refresh_from_db()
     return payment
 
 

@@ -9,6 +9,10 @@ Each is sent with `sender=Payment` and `payment=` the updated Payment:
     def ship(sender, payment, **kwargs):
         ...
 
+`payment_held_for_review` is sent (also after the commit) when an order is offered to a
+payment that may be another payment's: the payment keeps its status, `payment.needs_review`
+is true, and a person decides (see the admin).
+
 A transition is announced only by the worker that made it, so a callback that arrives twice,
 late, or at the same time as a refresh announces nothing twice. A rolled-back change
 announces nothing. Receivers run after the commit, so the transition stands whatever they
@@ -34,6 +38,7 @@ payment_failed = Signal()
 payment_expired = Signal()
 payment_settled = Signal()
 payment_refunded = Signal()
+payment_held_for_review = Signal()
 
 BY_TRANSITION: dict[str, Signal] = {
     "paid": payment_paid,
@@ -56,3 +61,11 @@ def announce(transition: str, payment: Payment) -> None:
         if isinstance(result, Exception):
             logger.error("receiver %r of payment_%s failed for payment %s", receiver, transition,
                          payment.reference, exc_info=result)
+
+
+def announce_held(payment: Payment) -> None:
+    logger.warning("payment %s is held for review: %s", payment.reference, payment.note)
+    for receiver, result in payment_held_for_review.send_robust(sender=Payment, payment=payment):
+        if isinstance(result, Exception):
+            logger.error("receiver %r of payment_held_for_review failed for payment %s",
+                         receiver, payment.reference, exc_info=result)

@@ -1,4 +1,4 @@
-"""What the service's numeric status codes mean: the one place that reads them.
+"""What the service's numeric status codes mean, with the overrides of the setting STATUS_CODES.
 
 The service does not document its codes. The defaults are the sandbox's; a project whose
 service account reports other codes overrides them per field in settings:
@@ -7,56 +7,20 @@ service account reports other codes overrides them per field in settings:
                                                   3: "expired", 4: "failed"}}}
 
 Each field maps a code to one meaning. A code that is not in the map means "unknown": the
-payment keeps its state, the raw code is stored, and a warning is logged.
+payment keeps its state, the raw code is stored, and a warning is logged. The map itself is
+the ledger's (`vemrat_pay_ledger.status_codes`).
 """
 
 from __future__ import annotations
 
-from collections.abc import Mapping
+from vemrat_pay_ledger.status_codes import DEFAULT_STATUS_CODES, MEANINGS, problems
+from vemrat_pay_ledger.status_codes import meaning as ledger_meaning
 
 from .conf import get_setting
 
-DEFAULT_STATUS_CODES: dict[str, dict[int, str]] = {
-    "pay_status": {0: "pending", 1: "paid", 2: "failed", 3: "expired"},
-    "settle_status": {0: "unsettled", 1: "settled"},
-    "refund_status": {0: "none", 1: "refunded"},
-}
-
-MEANINGS: dict[str, tuple[str, ...]] = {
-    "pay_status": ("pending", "paid", "failed", "expired"),
-    "settle_status": ("unsettled", "settled"),
-    "refund_status": ("none", "refunded"),
-}
-
-
-def status_codes() -> dict[str, Mapping[int, str]]:
-    """The code maps in force: the defaults, with the fields that settings override replaced."""
-    overrides: Mapping[str, Mapping[int, str]] = get_setting("STATUS_CODES")
-    return {field: overrides.get(field, default) for field, default in DEFAULT_STATUS_CODES.items()}
+__all__ = ["DEFAULT_STATUS_CODES", "MEANINGS", "meaning", "problems"]
 
 
 def meaning(field: str, code: int) -> str | None:
-    """What `code` of `field` ("pay_status", "settle_status", "refund_status") means, or None
-    (also for a meaning that settings give wrongly, which the system checks report)."""
-    found = status_codes()[field].get(code)
-    return found if found in MEANINGS[field] else None
-
-
-def problems(overrides: object) -> list[str]:
-    """What is wrong with a STATUS_CODES setting, one text per fault (for the system checks)."""
-    if not isinstance(overrides, Mapping):
-        return [f"must be a dict, not {type(overrides).__name__}"]
-    found = []
-    for field, codes in overrides.items():
-        if field not in MEANINGS:
-            found.append(f"has an unknown field {field!r} (known: {', '.join(MEANINGS)})")
-        elif not isinstance(codes, Mapping):
-            found.append(f"{field!r} must map codes to meanings, not be a {type(codes).__name__}")
-        else:
-            for code, name in codes.items():
-                if isinstance(code, bool) or not isinstance(code, int):
-                    found.append(f"{field!r} has a code {code!r} that is not an int")
-                elif name not in MEANINGS[field]:
-                    found.append(f"{field!r} maps {code} to {name!r}, which is none of "
-                                 f"{', '.join(MEANINGS[field])}")
-    return found
+    """What `code` of `field` ("pay_status", "settle_status", "refund_status") means, or None."""
+    return ledger_meaning(field, code, get_setting("STATUS_CODES"))

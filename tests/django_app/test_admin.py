@@ -66,5 +66,5 @@ def test_the_refresh_action_asks_the_service(payments: PaymentSandbox, admin_cli
     assert response.status_code == 200
     shown = [str(message) for message in response.context["messages"]]
     assert any(text.startswith(f"{lost.reference}: RuntimeError: ") for text in shown), shown
-    assert "3 payments refreshed: 1 changed, 1 unchanged, 0 no order id, 1 failed." in shown
+    assert "3 payments refreshed: 1 changed, 1 unchanged, 0 held, 0 no order id, 1 failed." in shown
     assert Payment.objects.get(pk=paid.pk).status == Payment.Status.PAID

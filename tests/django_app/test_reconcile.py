@@ -101,7 +101,7 @@ def test_reconcile_refreshes_the_open_payments_that_are_due(payments: PaymentSan
     lines = out.splitlines()
     assert lines[0] == f"[1/2] {due_paid.reference} changed: pending -> paid"
     assert lines[1] == f"[2/2] {due_pending.reference} unchanged"
-    assert lines[2] == "2 payments refreshed: 1 changed, 1 unchanged, 0 no order id, 0 failed"
+    assert lines[2] == "2 payments refreshed: 1 changed, 1 unchanged, 0 held, 0 no order id, 0 failed"
     assert announced.of(due_paid) == ["paid"] and len(announced.received) == 1
     assert untouched == {pk: Payment.objects.get(pk=pk).refreshed_at for pk in untouched}
 
@@ -127,7 +127,7 @@ def test_reconcile_reports_failures_and_goes_on(payments: PaymentSandbox) -> Non
     payments.pay(known)
     out, error = reconcile("--older-than", "0")
     assert f"{lost.reference} failed: RuntimeError: " in out
-    assert "2 payments refreshed: 1 changed, 0 unchanged, 0 no order id, 1 failed" in out
+    assert "2 payments refreshed: 1 changed, 0 unchanged, 0 held, 0 no order id, 1 failed" in out
     assert error is not None and "1 payments could not be refreshed" in str(error)
     assert Payment.objects.get(pk=known.pk).status == Status.PAID
 

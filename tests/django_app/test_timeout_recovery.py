@@ -72,7 +72,7 @@ def test_reconcile_completes_it_when_its_callback_could_not_be_acted_on(
     call_command("vemrat_pay_reconcile", "--older-than", "0", stdout=out)
     assert out.getvalue().splitlines() == [
         f"[1/1] {payment.reference} changed: order id {event.order_id} learned, unconfirmed -> paid",
-        "1 payments refreshed: 1 changed, 0 unchanged, 0 no order id, 0 failed"]
+        "1 payments refreshed: 1 changed, 0 unchanged, 0 held, 0 no order id, 0 failed"]
     payment.refresh_from_db()
     assert (payment.order_id, payment.status) == (event.order_id, Status.PAID)
     assert announced.of(payment) == ["paid"]

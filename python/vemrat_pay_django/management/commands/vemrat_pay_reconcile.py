@@ -1,6 +1,7 @@
 """manage.py vemrat_pay_reconcile: bring the payments that are not final up to date.
 
-Run it from cron every few minutes; it catches what lost callbacks never told.
+Run it from cron every few minutes; it catches what lost callbacks never told. Payments held
+for review are listed as "held" with the reason, for a person to decide.
 """
 
 from __future__ import annotations
@@ -10,12 +11,12 @@ from typing import Any
 
 from django.core.management.base import BaseCommand, CommandError, CommandParser
 
-from ...reconcile import Summary, due_payments, refresh_each
+from ...reconcile import Summary, due, refresh_each
 
 
 class Command(BaseCommand):
     help = ("Refresh from the payment service the payments that are not final (creating, "
-            "unconfirmed, pending) and have not been refreshed for a while.")
+            "unconfirmed, pending) or held for review, and have not been refreshed for a while.")
 
     def add_arguments(self, parser: CommandParser) -> None:
         parser.add_argument("--older-than", type=float, default=300, metavar="SECONDS",
@@ -30,7 +31,7 @@ class Command(BaseCommand):
     def handle(self, *args: Any, **options: Any) -> None:
         if options["limit"] < 1 or options["older_than"] < 0:
             raise CommandError("--limit must be at least 1 and --older-than not negative")
-        payments = list(due_payments(timedelta(seconds=options["older_than"]), options["limit"],
+        payments = list(due(timedelta(seconds=options["older_than"]), options["limit"],
                                      unsettled=options["unsettled"]))
         summary = Summary()
         for number, refreshed in enumerate(refresh_each(payments), start=1):
