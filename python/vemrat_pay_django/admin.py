@@ -8,6 +8,7 @@ from django.contrib import admin, messages
 from django.db.models import QuerySet
 from django.http import HttpRequest
 
+from .ledger import get_ledger
 from .models import CallbackEvent, Payment
 from .reconcile import Summary, refresh_each
 
@@ -48,7 +49,7 @@ class PaymentAdmin(admin.ModelAdmin):  # type: ignore[type-arg]
     date_hierarchy = "created_at"
     readonly_fields = [field.name for field in Payment._meta.fields]
     inlines = [CallbackEventInline]
-    actions = ["refresh"]
+    actions = ["refresh", "assign_held_order"]
 
     def has_add_permission(self, request: HttpRequest) -> bool:
         return False  # payments are started by the shop, through start_payment
@@ -69,6 +70,20 @@ class PaymentAdmin(admin.ModelAdmin):  # type: ignore[type-arg]
                 self.message_user(request, f"{refreshed.payment.reference}: {refreshed.detail}",
                                   messages.ERROR if refreshed.outcome == "failed" else messages.WARNING)
         self.message_user(request, f"{summary}.", messages.INFO)
+
+
+    @admin.action(description="Give each selected payment the order it is held for (after "
+                              "checking that the order is its own)")
+    def assign_held_order(self, request: HttpRequest, queryset: QuerySet[Payment]) -> None:
+        ledger = get_ledger()
+        for payment in queryset:
+            try:
+                assigned = ledger.assign_held_order(payment.reference)
+            except Exception as error:  # not held, the service's error, or OrderMismatch
+                self.message_user(request, f"{payment.reference}: {type(error).__name__}: {error}",
+                                  messages.ERROR)
+            else:
+                self.message_user(request, f"{payment.reference}: {assigned.detail}", messages.INFO)
 
 
 @admin.register(CallbackEvent)

@@ -141,14 +141,25 @@ class Ledger:
             return Refreshed(payment, "no order id", "only a callback can tell which order is its")
         return self.apply_report(reference, self.query(order_id))
 
-    def apply_report(self, reference: uuid.UUID, report: OrderReport) -> Refreshed:
-        stored, decision = self.store.update(reference, partial(self._decide_report, report))
+    def assign_held_order(self, reference: uuid.UUID) -> Refreshed:
+        """A person's decision that the order a payment is held for is its own: the payment
+        takes it if the amounts agree and no other payment holds it (OrderMismatch
+        otherwise), however many others could have owned it."""
+        payment = self.store.find(reference)
+        if payment is None or not payment.held_order_id:
+            raise LookupError(f"payment {reference} is not held for review")
+        return self.apply_report(reference, self.query(payment.held_order_id), assigned=True)
+
+    def apply_report(self, reference: uuid.UUID, report: OrderReport, *,
+                     assigned: bool = False) -> Refreshed:
+        stored, decision = self.store.update(reference,
+                                             partial(self._decide_report, report, assigned))
         if decision.outcome == Outcome.HELD:
             return Refreshed(stored, "held", decision.description)
         return Refreshed(stored, "changed" if decision.description else "unchanged",
                          decision.description)
 
-    def _decide_report(self, report: OrderReport, payment: PaymentRecord,
+    def _decide_report(self, report: OrderReport, assigned: bool, payment: PaymentRecord,
                        candidates: Candidates) -> Decision:
         changes: dict[str, object] = {}
         described: list[str] = []
@@ -158,7 +169,7 @@ class Ledger:
             adoption = decide_adoption(Evidence(
                 report.order_id, report.amount, payment.amount,
                 None if holder is None else str(holder),
-                tuple(str(rival) for rival in candidates.rivals(payment))))
+                () if assigned else tuple(str(rival) for rival in candidates.rivals(payment))))
             if adoption.verdict == Verdict.REFUSE:
                 raise OrderMismatch(adoption.reason)
             if adoption.verdict == Verdict.HOLD:

@@ -15,6 +15,8 @@ from vemrat_pay_django import signals
 from vemrat_pay_django.models import Payment
 from vemrat_pay_django.testing import PaymentSandbox, SilentService
 
+from spoiling_proxy import SpoilingProxy
+
 
 def pytest_collection_modifyitems(config: pytest.Config, items: list[pytest.Item]) -> None:
     if settings.DATABASES["default"]["ENGINE"] == "django.db.backends.postgresql":
@@ -101,3 +103,11 @@ def unreachable_service(monkeypatch: pytest.MonkeyPatch) -> Iterator[None]:
         holder.bind(("127.0.0.1", 0))
         monkeypatch.setenv("VEMRAT_PAY_BASE_URL", f"http://127.0.0.1:{holder.getsockname()[1]}")
         yield
+
+
+@pytest.fixture
+def proxy(payments: PaymentSandbox, monkeypatch: pytest.MonkeyPatch) -> Iterator[SpoilingProxy]:
+    """The sandbox behind a proxy that spoils the answers it is told to (`spoil`)."""
+    with SpoilingProxy(payments.sandbox.base_url) as spoiling:
+        monkeypatch.setenv("VEMRAT_PAY_BASE_URL", spoiling.base_url)
+        yield spoiling

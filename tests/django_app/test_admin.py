@@ -68,3 +68,24 @@ def test_the_refresh_action_asks_the_service(payments: PaymentSandbox, admin_cli
     assert any(text.startswith(f"{lost.reference}: RuntimeError: ") for text in shown), shown
     assert "3 payments refreshed: 1 changed, 1 unchanged, 0 held, 0 no order id, 1 failed." in shown
     assert Payment.objects.get(pk=paid.pk).status == Payment.Status.PAID
+
+
+@pytest.mark.parametrize("model", [Payment, CallbackEvent])
+def test_nothing_can_be_deleted(payments: PaymentSandbox, admin_client: Client,
+                                model: type[Payment] | type[CallbackEvent]) -> None:
+    paid = start("11.00")
+    payments.pay(paid)
+    payments.deliver_callback(paid)
+    record = model.objects.get()
+    name = model._meta.model_name
+    changelist = reverse(f"admin:vemrat_pay_{name}_changelist")
+    listed = admin_client.get(changelist)
+    assert "delete_selected" not in listed.context["cl"].model_admin.get_actions(listed.wsgi_request)
+    admin_client.post(changelist, {"action": "delete_selected", "post": "yes",
+                                   helpers.ACTION_CHECKBOX_NAME: [record.pk]})
+    deleted = admin_client.post(reverse(f"admin:vemrat_pay_{name}_delete", args=[record.pk]),
+                                {"post": "yes"})
+    assert deleted.status_code == 403
+    assert model.objects.filter(pk=record.pk).exists()
+    # The payment's callbacks still find it.
+    assert payments.deliver_callback(paid).status_code == 200

@@ -11,6 +11,7 @@ from django.core.exceptions import ImproperlyConfigured
 from django.test import RequestFactory
 from vemrat_pay_django.models import Payment
 from vemrat_pay_django.payments import start_payment
+from vemrat_pay_django.updates import ReferenceConflict
 from vemrat_pay_django.testing import PaymentSandbox, SilentService
 
 from conftest import Announcements
@@ -130,6 +131,27 @@ def test_the_same_reference_never_starts_a_second_order(payments: PaymentSandbox
     first = start(reference=reference)
     second = start(reference=reference)
     assert first.pk == second.pk
+    assert len(payments.sandbox.orders()) == 1
+
+
+@pytest.mark.parametrize("other", [
+    {"amount": "99.00"},
+    {"currency": "USD"},
+    {"amount": "99.00", "currency": "USD"},
+    {"recipient_account": "2088000000000002"},
+    {"pay_mode": "direct"},
+    {"return_url": "/elsewhere/"},
+], ids=lambda other: ",".join(other))
+def test_the_same_reference_with_other_parameters_is_refused(payments: PaymentSandbox,
+                                                             other: dict[str, str]) -> None:
+    reference = uuid.uuid4()
+    first = start("4.00", reference=reference, return_url="/orders/1/")
+    fields: dict[str, object] = {"return_url": "/orders/1/", **other}
+    with pytest.raises(ReferenceConflict, match=str(reference)) as refused:
+        start(fields.pop("amount", "4.00"), reference=reference, **fields)
+    assert isinstance(refused.value, ValueError)
+    assert list(Payment.objects.values_list("pk", "amount", "currency")) == [
+        (first.pk, Decimal("4.00"), "CNY")]
     assert len(payments.sandbox.orders()) == 1
 
 
