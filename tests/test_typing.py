@@ -45,3 +45,8 @@ def test_keepalive_package_is_strictly_typed(tmp_path):
     # Checked as installed: mypy finds an installed package only when it ships py.typed.
     result = run("mypy", "--strict", "--no-incremental", "-p", "vemrat_pay_keepalive", cwd=tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_ledger_package_is_strictly_typed(tmp_path):
+    result = run("mypy", "--strict", "--no-incremental", "-p", "vemrat_pay_ledger", cwd=tmp_path)
+    assert result.returncode == 0, result.stdout + result.stderr

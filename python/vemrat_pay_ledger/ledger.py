@@ -18,7 +18,7 @@ from functools import partial
 from . import status_codes
 from .adoption import Evidence, Verdict, decide_adoption
 from .amounts import check_currency, checked_amount
-from .callbacks import SIGNATURE_LIMIT, UNVERIFIED_BODY_LIMIT, Outcome, stored_body
+from .callbacks import SIGNATURE_LIMIT, UNVERIFIED_BODY_LIMIT, Outcome, storable, stored_body
 from .create_outcomes import Classified, CreatedOrder, CreateOutcome, classify_error, classify_result
 from .service import ServiceClient
 from .statuses import Status, Transition
@@ -238,7 +238,7 @@ class Ledger:
         self.logger.warning("callback for %s %s: %s", reference,
                             "refused" if outcome == Outcome.REFUSED else "could not be checked", detail)
         key = self.store.record_callback(CallbackRecord(
-            reference, stored_body(body, UNVERIFIED_BODY_LIMIT), signature[:SIGNATURE_LIMIT], False,
+            reference, stored_body(body, UNVERIFIED_BODY_LIMIT), storable(signature[:SIGNATURE_LIMIT]), False,
             outcome=outcome, detail=detail))
         self.store.finish_callback(key, outcome, detail)
         return Handled(outcome, detail)
