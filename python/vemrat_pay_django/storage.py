@@ -74,8 +74,7 @@ class OrmStore:
 
     def rivals(self, payment: PaymentRecord) -> list[uuid.UUID]:
         return list(Payment.objects
-                    .filter(order_id__isnull=True, amount=payment.amount,
-                            status__in=(Status.CREATING, Status.UNCONFIRMED))
+                    .filter(order_id__isnull=True, amount=payment.amount, status_confirmed=False)
                     .exclude(reference=payment.reference)
                     .order_by("created_at").values_list("reference", flat=True))
 

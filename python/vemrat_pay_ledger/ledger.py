@@ -42,6 +42,7 @@ class Refreshed:
     payment: PaymentRecord
     outcome: str  # "changed", "unchanged", "held", "no order id" or "failed"
     detail: str = ""
+    callback_outcome: Outcome = Outcome.UNCHANGED  # what a callback that brought it is recorded as
 
 
 @dataclass(frozen=True)
@@ -155,9 +156,9 @@ class Ledger:
         stored, decision = self.store.update(reference,
                                              partial(self._decide_report, report, assigned))
         if decision.outcome == Outcome.HELD:
-            return Refreshed(stored, "held", decision.description)
+            return Refreshed(stored, "held", decision.description, Outcome.HELD)
         return Refreshed(stored, "changed" if decision.description else "unchanged",
-                         decision.description)
+                         decision.description, decision.outcome)
 
     def _decide_report(self, report: OrderReport, assigned: bool, payment: PaymentRecord,
                        candidates: Candidates) -> Decision:
@@ -170,6 +171,11 @@ class Ledger:
                 report.order_id, report.amount, payment.amount,
                 None if holder is None else str(holder),
                 () if assigned else tuple(str(rival) for rival in candidates.rivals(payment))))
+            if adoption.verdict == Verdict.REFUSE and payment.held_order_id == report.order_id:
+                # The order the payment was held for is now known not to be its own.
+                return Decision({"held_order_id": "", "note": adoption.reason},
+                                outcome=Outcome.MISMATCH,
+                                description=f"hold released: {adoption.reason}")
             if adoption.verdict == Verdict.REFUSE:
                 raise OrderMismatch(adoption.reason)
             if adoption.verdict == Verdict.HOLD:
@@ -261,9 +267,7 @@ class Ledger:
         except OrderMismatch as mismatch:
             self.logger.warning("callback for %s refused: %s", reference, mismatch)
             return Handled(Outcome.MISMATCH, str(mismatch))
-        if refreshed.outcome == "held":
-            return Handled(Outcome.HELD, refreshed.detail)
-        return Handled(Outcome.CHANGED if refreshed.detail else Outcome.UNCHANGED, refreshed.detail)
+        return Handled(refreshed.callback_outcome, refreshed.detail)
 
 
 # -- the decisions of a create call -------------------------------------------------------------

@@ -105,8 +105,9 @@ class Candidates(Protocol):
 
     def rivals(self, payment: PaymentRecord) -> list[uuid.UUID]:
         """The other payments that could own an order of `payment`'s amount: without an order
-        id, status creating or unconfirmed, the same amount (any currency: the service's
-        order-status answer names none)."""
+        id, a status the service never reported (creating, unconfirmed, or failed by a
+        refused create), the same amount (any currency: the service's order-status answer
+        names none)."""
 
 
 class PaymentStore(Candidates, Protocol):

@@ -48,6 +48,10 @@ class SpoilingProxy:
         with self._lock:
             self._rules.extend([(path, spoiler)] * count)
 
+    def clear(self) -> None:
+        with self._lock:
+            self._rules.clear()
+
     def _take(self, path: str) -> str | None:
         with self._lock:
             for index, (prefix, spoiler) in enumerate(self._rules):
@@ -70,11 +74,15 @@ class SpoilingProxy:
         upstream = http.client.HTTPConnection(self.upstream.hostname or "127.0.0.1",
                                               self.upstream.port, timeout=30)
         forwarded = {"Content-Type": headers["content-type"]} if "content-type" in headers else {}
-        upstream.request(method, target, body=body if method == "POST" else None,
-                         headers=forwarded)
-        answer = upstream.getresponse()
-        status, content = answer.status, answer.read()
-        upstream.close()
+        try:
+            upstream.request(method, target, body=body if method == "POST" else None,
+                             headers=forwarded)
+            answer = upstream.getresponse()
+            status, content = answer.status, answer.read()
+        except (http.client.HTTPException, OSError):
+            return  # the service closed without an answer: so does the proxy
+        finally:
+            upstream.close()
         connection.sendall(spoiled(self._take(target), status, content))
 
     def __enter__(self) -> SpoilingProxy:
