@@ -9,7 +9,6 @@ from datetime import timedelta
 from decimal import Decimal
 from typing import Any
 
-import django
 import pytest
 from django.db import connection
 from django.test import Client
@@ -83,8 +82,6 @@ def harness(payments: PaymentSandbox, proxy: SpoilingProxy) -> Iterator[DjangoHa
         signals.BY_TRANSITION[name].disconnect(receive)
 
 
-@pytest.mark.skipif(django.VERSION[:2] == (5, 2), reason="one Django is enough: the machine "
-                    "tests the ledger and the ORM storage, not what differs between releases")
 def test_the_money_state_holds_in_every_schedule(harness: DjangoHarness) -> None:
     class DjangoLedgerStates(LedgerStates):
         pass

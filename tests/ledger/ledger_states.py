@@ -38,7 +38,7 @@ from vemrat_pay_sandbox.states import Conflict
 
 from spoiling_proxy import CREATE_PATH, QUERY_PATH, SpoilingProxy
 
-AMOUNTS = ("10.00", "20.00")  # few, so that payments without an order id share amounts
+AMOUNTS = ("10.00", "10.00", "20.00")  # so that payments without an order id share amounts
 # How a create call goes: answered, or each way it can go wrong (with where the order is).
 CREATES = {
     "answered": None,
@@ -126,9 +126,11 @@ class LedgerStates(RuleBasedStateMachine):
 
     # -- rules ---------------------------------------------------------------------------
 
-    @initialize()
-    def first_payment(self) -> None:
-        self.start_payment("answered", AMOUNTS[0])
+    @initialize(creates=st.lists(st.sampled_from(CREATE_DRAWS), min_size=2, max_size=2),
+                amounts=st.lists(st.sampled_from(AMOUNTS), min_size=2, max_size=2))
+    def first_payments(self, creates: list[str], amounts: list[str]) -> None:
+        for create, amount in zip(creates, amounts, strict=True):
+            self.start_payment(create, amount)
 
     @precondition(lambda self: len(self.references) < 6)
     @rule(create=st.sampled_from(CREATE_DRAWS), amount=st.sampled_from(AMOUNTS))
@@ -187,8 +189,9 @@ class LedgerStates(RuleBasedStateMachine):
                                                "bad signature", "no JSON", "huge"]))
     def callback_to_another_url(self, data: st.DataObject, how: str) -> None:
         """A genuine callback replayed to any payment's URL, or a forged one."""
-        _, body, signature = data.draw(st.sampled_from(self.sent))
-        reference = data.draw(st.sampled_from(self.references))
+        owner, body, signature = data.draw(st.sampled_from(self.sent))
+        reference = data.draw(st.sampled_from([other for other in self.references
+                                               if other != owner] or self.references))
         if how == "replayed":
             self.deliver(reference, body, signature)
             return
