@@ -56,11 +56,6 @@ class SandboxHandler(BaseHTTPRequestHandler):
     # Set when a refusal leaves part of the request unread.
     unread_input = False
 
-    # Set before each request, for an answer to a request that never arrived whole.
-    command = ""
-    request_version = default_request_version
-    requestline = ""
-
     def setup(self) -> None:
         super().setup()
         self.rfile.close()
@@ -69,6 +64,7 @@ class SandboxHandler(BaseHTTPRequestHandler):
         self.rfile = io.BufferedReader(self.reader)
 
     def handle_one_request(self) -> None:
+        # What an answer needs, also to a request that never arrived whole.
         self.command, self.request_version, self.requestline = "", self.default_request_version, ""
         self.reader.expect_request()
         super().handle_one_request()  # a read that timed out ends the connection
