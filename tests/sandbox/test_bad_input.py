@@ -158,6 +158,9 @@ def test_slow_clients_cannot_hold_the_connection_slots(whole, trickled):
             wait_until(lambda: sandbox.server.connections_accepted == 2)
             # Served once a slow client's time is up and its slot free.
             assert exchange(sandbox.base_url + "/sandbox/orders").data == []
+            # The other slow client's time may still be running: its answer is read whole.
+            for client in slow:
+                client.wait_for_close()
         finally:
             for client in slow:
                 client.close()

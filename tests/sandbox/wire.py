@@ -329,6 +329,11 @@ class SlowClient:
         except OSError:
             pass
 
+    def wait_for_close(self) -> None:
+        """Waits until the sandbox has answered and closed the connection."""
+        self._thread.join(30)
+        assert not self._thread.is_alive(), "the sandbox kept the connection open"
+
     def close(self) -> None:
         self._connection.close()
         self._thread.join(30)
