@@ -1,0 +1,42 @@
+"""`flask vemrat-pay reconcile`: bring the payments that are not final up to date.
+
+Run it from cron every few minutes; it catches what lost callbacks never told.
+"""
+
+from __future__ import annotations
+
+from datetime import timedelta
+
+import click
+from flask.cli import AppGroup
+
+from vemrat_pay_sqlalchemy.service import Summary
+
+from .extension import current_payments
+
+command_group = AppGroup("vemrat-pay", help="Payments of the Vemrat payment service.")
+
+
+@command_group.command("reconcile")
+@click.option("--older-than", type=click.FloatRange(min=0), default=300, show_default=True,
+              metavar="SECONDS",
+              help="only payments not created or refreshed in the last SECONDS (their "
+                   "callbacks may still be on the way)")
+@click.option("--limit", type=click.IntRange(min=1), default=500, show_default=True,
+              help="at most this many payments, least recently refreshed first")
+@click.option("--unsettled", is_flag=True,
+              help="also the paid payments not yet settled or refunded")
+@click.option("--quiet", is_flag=True, help="print only the summary")
+def reconcile_command(older_than: float, limit: int, unsettled: bool, quiet: bool) -> None:
+    """Refresh from the payment service the payments that are not final."""
+    summary = Summary()
+    refreshed_all = current_payments().reconcile(older_than=timedelta(seconds=older_than),
+                                                 limit=limit, unsettled=unsettled)
+    for number, refreshed in enumerate(refreshed_all, start=1):
+        summary.add(refreshed)
+        if not quiet:
+            line = f"[{number}/{len(refreshed_all)}] {refreshed.payment.reference} {refreshed.outcome}"
+            click.echo(f"{line}: {refreshed.detail}" if refreshed.detail else line)
+    click.echo(str(summary))
+    if summary.failed:
+        raise click.ClickException(f"{summary.failed} payments could not be refreshed")
