@@ -1,0 +1,22 @@
+"""python -m shop.migrate: the payments' tables (their shipped migrations) and the shop's own."""
+
+from __future__ import annotations
+
+import os
+
+from sqlalchemy import create_engine
+from vemrat_pay_sqlalchemy.migrations import upgrade
+
+from . import HERE
+from .receipts import ShopBase
+
+
+def migrate() -> None:
+    engine = create_engine(os.environ.get("SHOP_DATABASE_URL", f"sqlite:///{HERE / 'shop.sqlite3'}"))
+    upgrade(engine)
+    ShopBase.metadata.create_all(engine)
+    engine.dispose()
+
+
+if __name__ == "__main__":
+    migrate()
