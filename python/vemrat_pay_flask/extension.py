@@ -17,7 +17,8 @@ from typing import Any
 
 from flask import Flask, current_app, has_request_context, request
 from vemrat_pay_sqlalchemy.models import Payment
-from vemrat_pay_sqlalchemy.service import Payments, Refreshed
+from vemrat_pay_ledger.ledger import Refreshed
+from vemrat_pay_sqlalchemy.service import Payments
 
 from .signals import BY_TRANSITION
 
