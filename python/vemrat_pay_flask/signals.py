@@ -1,4 +1,5 @@
-"""Blinker signals sent once per transition of a payment, after the transaction commits.
+"""Blinker signals sent once per transition of a payment, after the transaction commits
+(and `payment_held` once when a payment is newly held for review).
 
 Each is sent with the application as sender and `payment=` the Payment:
 
@@ -21,6 +22,8 @@ payment_failed: NamedSignal = signals.signal("vemrat-pay-payment-failed")
 payment_expired: NamedSignal = signals.signal("vemrat-pay-payment-expired")
 payment_settled: NamedSignal = signals.signal("vemrat-pay-payment-settled")
 payment_refunded: NamedSignal = signals.signal("vemrat-pay-payment-refunded")
+# An order offered to a payment that only a person can assign (see the payment's note).
+payment_held: NamedSignal = signals.signal("vemrat-pay-payment-held")
 
 BY_TRANSITION: dict[str, NamedSignal] = {
     "paid": payment_paid,
@@ -28,4 +31,5 @@ BY_TRANSITION: dict[str, NamedSignal] = {
     "expired": payment_expired,
     "settled": payment_settled,
     "refunded": payment_refunded,
+    "held": payment_held,
 }
