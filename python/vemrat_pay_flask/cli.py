@@ -5,11 +5,13 @@ Run it from cron every few minutes; it catches what lost callbacks never told.
 
 from __future__ import annotations
 
+import uuid
 from datetime import timedelta
 
 import click
 from flask.cli import AppGroup
 
+from vemrat_pay_ledger.ledger import OrderMismatch
 from vemrat_pay_sqlalchemy.service import Summary
 
 from .extension import current_payments
@@ -40,3 +42,24 @@ def reconcile_command(older_than: float, limit: int, unsettled: bool, quiet: boo
     click.echo(str(summary))
     if summary.failed:
         raise click.ClickException(f"{summary.failed} payments could not be refreshed")
+
+
+@command_group.command("held")
+def held_command() -> None:
+    """List the payments held for a person to decide which order is theirs."""
+    held = current_payments().held()
+    for payment in held:
+        click.echo(f"{payment.reference} {payment.amount} {payment.currency} order "
+                   f"{payment.held_order_id}: {payment.note}")
+    click.echo(f"{len(held)} payments held for review")
+
+
+@command_group.command("assign")
+@click.argument("reference", type=click.UUID)
+def assign_command(reference: uuid.UUID) -> None:
+    """Give a held payment the order it is held for, after checking with the service."""
+    try:
+        refreshed = current_payments().assign_held_order(reference)
+    except (LookupError, OrderMismatch, RuntimeError, OSError) as error:
+        raise click.ClickException(f"{type(error).__name__}: {error}") from None
+    click.echo(f"{reference} {refreshed.outcome}: {refreshed.detail}")

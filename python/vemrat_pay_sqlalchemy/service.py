@@ -203,6 +203,20 @@ class Payments:
             due = ledger.store.due(older_than, limit, unsettled=unsettled)
             return list(ledger.reconcile(payment.reference for payment in due))
 
+    def assign_held_order(self, reference: uuid.UUID,
+                          collected: Collected | None = None) -> Refreshed:
+        """A person's decision that the order the payment is held for is its own (see the
+        payment's `note`): it takes the order if the amounts agree and no other payment holds
+        it, else `vemrat_pay_ledger.ledger.OrderMismatch`."""
+        with self.announcing(collected) as sink:
+            return self.ledger(sink).assign_held_order(reference)
+
+    def held(self) -> list[Payment]:
+        """The payments held for a person to decide which order is theirs, oldest first."""
+        with self.sessions() as session:
+            return list(session.scalars(select(Payment).where(Payment.held_order_id != "")
+                                        .order_by(Payment.created_at)))
+
     def get(self, reference: uuid.UUID | str) -> Payment | None:
         """The payment with this reference, or None."""
         try:

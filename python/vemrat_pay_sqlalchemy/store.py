@@ -69,8 +69,8 @@ class SessionCandidates:
         return list(self.session.scalars(
             select(Payment.reference).where(
                 Payment.order_id.is_(None), Payment.reference != payment.reference,
-                Payment.status.in_([Status.CREATING.value, Status.UNCONFIRMED.value]),
-                Payment.amount == payment.amount).order_by(Payment.id)))
+                Payment.status_confirmed.is_(False), Payment.amount == payment.amount)
+            .order_by(Payment.id)))
 
 
 class SqlAlchemyStore:
