@@ -30,9 +30,14 @@ def main() -> None:
         from shop.migrate import migrate
 
         migrate()
-        subprocess.run([sys.executable, "-m", "gunicorn", "--bind",
-                        f"127.0.0.1:{os.environ.get('PORT', '8000')}", "--workers", "2",
-                        "--threads", "4", "shop:create_app()"], check=False)
+        shop = subprocess.Popen([sys.executable, "-m", "gunicorn", "--bind",
+                                 f"127.0.0.1:{os.environ.get('PORT', '8000')}", "--workers", "2",
+                                 "--threads", "4", "shop:create_app()"])
+        try:
+            shop.wait()
+        finally:
+            shop.terminate()
+            shop.wait()
     finally:
         if sandbox is not None:
             sandbox.terminate()
