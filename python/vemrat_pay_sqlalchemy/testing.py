@@ -22,10 +22,14 @@ test client (`post=`) for a shop tested without a server.
 from __future__ import annotations
 
 import os
+import signal
+import subprocess
+import sys
 import urllib.error
 import urllib.parse
 import urllib.request
-from collections.abc import Callable
+from collections.abc import Callable, Iterator
+from contextlib import contextmanager
 from dataclasses import dataclass
 from typing import Any, Protocol
 
@@ -177,3 +181,31 @@ def post_over_http(request: CallbackRequest) -> Delivered:
             return Delivered(response.status, response.read().decode("utf-8", "replace"))
     except urllib.error.HTTPError as error:
         return Delivered(error.code, error.read().decode("utf-8", "replace"))
+
+
+@contextmanager
+def development_sandbox(community_key: str, sponsor_key: str) -> Iterator[str]:
+    """`python -m vemrat_pay_sandbox` for a shop run by hand, with the shop's keys, unless
+    VEMRAT_PAY_BASE_URL already names a service; VEMRAT_PAY_BASE_URL points at it meanwhile.
+    The base URL in force. Meanwhile SIGTERM and SIGINT raise KeyboardInterrupt, so that the
+    sandbox is stopped with the process however it is stopped."""
+    if os.environ.get("VEMRAT_PAY_BASE_URL"):
+        yield os.environ["VEMRAT_PAY_BASE_URL"]
+        return
+    for stopping in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(stopping, interrupt)
+    process = subprocess.Popen([sys.executable, "-m", "vemrat_pay_sandbox", "--merchant",
+                                f"{community_key}:{sponsor_key}"], stdout=subprocess.PIPE, text=True)
+    try:
+        assert process.stdout is not None
+        os.environ["VEMRAT_PAY_BASE_URL"] = base_url = process.stdout.readline().strip()
+        print(f"sandbox: {base_url}/sandbox/", flush=True)
+        yield base_url
+    finally:
+        os.environ.pop("VEMRAT_PAY_BASE_URL", None)
+        process.terminate()
+        process.wait()
+
+
+def interrupt(signum: int, frame: object) -> None:
+    raise KeyboardInterrupt
