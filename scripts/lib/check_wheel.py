@@ -17,8 +17,8 @@ from elftools.elf.gnuversions import GNUVerSymSection
 EXPECTED_FILES = [
     re.compile(r"vemrat_pay\.cpython-3\d+-x86_64-linux-gnu\.so"),
     re.compile(r"vemrat_pay-stubs/__init__\.pyi"),
-    re.compile(r"vemrat_pay_(sandbox|django|keepalive|sqlalchemy|fastapi|flask)/([a-z0-9_]+/)*[a-z0-9_]+\.py"),
-    re.compile(r"vemrat_pay_(sandbox|django|keepalive|sqlalchemy|fastapi|flask)/py\.typed"),
+    re.compile(r"vemrat_pay_(sandbox|ledger|django|keepalive|sqlalchemy|fastapi|flask)/([a-z0-9_]+/)*[a-z0-9_]+\.py"),
+    re.compile(r"vemrat_pay_(sandbox|ledger|django|keepalive|sqlalchemy|fastapi|flask)/py\.typed"),
     re.compile(r"vemrat_pay_django/README\.md"),
     re.compile(r"vemrat_pay_sqlalchemy/migrations/script\.py\.mako"),
 ]
