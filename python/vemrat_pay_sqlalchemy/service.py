@@ -17,6 +17,8 @@ worker threads.
 from __future__ import annotations
 
 import functools
+import hashlib
+import logging
 import urllib.parse
 import uuid
 from collections import Counter
@@ -37,6 +39,8 @@ from .config import PaymentsConfig
 from .events import Announcement, PaymentEvents
 from .models import Payment
 from .store import SqlAlchemyStore
+
+logger = logging.getLogger("vemrat_pay")
 
 DEFAULT_CALLBACK_PREFIX = "/vemrat-pay"
 # Where announcements go when a caller collects them to announce itself.
@@ -187,6 +191,8 @@ class Payments:
             try:
                 handled = self.ledger(sink).handle_callback(parsed, body, signature)
             except SQLAlchemyError as error:  # the shop's database: the service tries again
+                logger.exception("callback for %s (%d bytes, sha256 %s) could not be recorded",
+                                 parsed, len(body), hashlib.sha256(body).hexdigest())
                 status, text = ANSWERS[Outcome.UNVERIFIABLE]
                 return CallbackAnswer(status, text, Outcome.UNVERIFIABLE.value,
                                       f"{type(error).__name__}: {error}")

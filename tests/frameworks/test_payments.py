@@ -162,7 +162,8 @@ def test_a_forged_body_is_kept_bounded_with_the_digest_of_the_whole(
 
 
 def test_the_shops_database_failing_is_answered_503_for_a_later_delivery(
-        payments: Payments, sandbox: PaymentSandbox, engine: Engine) -> None:
+        payments: Payments, sandbox: PaymentSandbox, engine: Engine,
+        caplog: pytest.LogCaptureFixture) -> None:
     payment = start(payments)
     sandbox.pay(payment)
     with engine.begin() as connection:
@@ -171,6 +172,9 @@ def test_the_shops_database_failing_is_answered_503_for_a_later_delivery(
     answer = payments.handle_callback(str(payment.reference), request.body.encode(),
                                       request.headers["X-Vemrat-Signature"])
     assert (answer.status, answer.outcome) == (503, "unverifiable")
+    digest = hashlib.sha256(request.body.encode()).hexdigest()
+    assert f"callback for {payment.reference} ({len(request.body)} bytes, sha256 {digest}) " \
+           "could not be recorded" in caplog.text
 
 
 def test_deliveries_at_the_same_time_announce_the_transition_once(
