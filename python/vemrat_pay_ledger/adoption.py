@@ -5,7 +5,8 @@ its callback URL, names one. But the signature covers the body, not the URL: a g
 callback of another payment's order, replayed to this URL, verifies just as well, and the
 service's order-status answer names no payment. The order is taken only on unambiguous
 evidence: the service's amount for it is the payment's, no other payment holds it, and no
-other payment could be its owner (another one without an order id, for the same amount).
+other payment could be its owner (another one without an order id whose status the service
+never reported, for the same amount).
 Otherwise the payment is held for a person to decide, and nothing is announced for it.
 """
 

@@ -34,16 +34,9 @@ class NewPayment:
 
 
 @dataclass(frozen=True)
-class PaymentRecord:
+class PaymentRecord(NewPayment):
     """A payment as the store holds it (the service's raw fields are the store's own)."""
 
-    reference: uuid.UUID
-    amount: Decimal
-    currency: str
-    pay_mode: str
-    recipient_account: str
-    callback_url: str
-    return_url: str
     order_id: str | None
     pay_url: str
     status: Status

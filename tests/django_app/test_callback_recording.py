@@ -41,17 +41,16 @@ def unreadable_keys(settings: Any, tmp_path: Path) -> None:
 
 
 @contextlib.contextmanager
-def failing_payment_updates() -> Iterator[None]:
-    """A database that refuses every change to a payment, as a full disk or a revoked grant would."""
-    table = Payment._meta.db_table
+def failing_writes(table: str, operation: str) -> Iterator[None]:
+    """A database that refuses every UPDATE or INSERT on `table`, as a full disk would."""
     with connection.cursor() as cursor:
         if connection.vendor == "postgresql":
             cursor.execute("CREATE FUNCTION refuse() RETURNS trigger AS $$ BEGIN "
                            "RAISE EXCEPTION 'could not extend file'; END $$ LANGUAGE plpgsql")
-            cursor.execute(f"CREATE TRIGGER refuse BEFORE UPDATE ON {table} "
+            cursor.execute(f"CREATE TRIGGER refuse BEFORE {operation} ON {table} "
                            "FOR EACH ROW EXECUTE FUNCTION refuse()")
         else:
-            cursor.execute(f"CREATE TRIGGER refuse BEFORE UPDATE ON {table} "
+            cursor.execute(f"CREATE TRIGGER refuse BEFORE {operation} ON {table} "
                            "BEGIN SELECT RAISE(ABORT, 'could not extend file'); END")
     yield
     with connection.cursor() as cursor:
@@ -86,7 +85,7 @@ def test_a_database_error_while_acting_on_a_callback_is_answered_503_and_recorde
         payments: PaymentSandbox, announced: Announcements) -> None:
     payment = start()
     payments.pay(payment)
-    with failing_payment_updates():
+    with failing_writes(Payment._meta.db_table, "UPDATE"):
         response = payments.deliver_callback(payment)
     assert response.status_code == 503
     event = CallbackEvent.objects.get()
@@ -94,6 +93,19 @@ def test_a_database_error_while_acting_on_a_callback_is_answered_503_and_recorde
     assert "could not extend file" in event.detail
     assert Payment.objects.get(pk=payment.pk).status == Status.PENDING
     assert announced.received == []
+
+
+def test_a_callback_that_cannot_even_be_recorded_is_answered_503_and_logged(
+        payments: PaymentSandbox, caplog: pytest.LogCaptureFixture) -> None:
+    payment = start()
+    payments.pay(payment)
+    body = payments.order(payment)["callbacks"][-1]["body"].encode()
+    with failing_writes(CallbackEvent._meta.db_table, "INSERT"):
+        response = payments.deliver_callback(payment)
+    assert response.status_code == 503  # the service delivers it again
+    assert f"sha256 {hashlib.sha256(body).hexdigest()}" in caplog.text
+    assert Payment.objects.get(pk=payment.pk).status == Status.PENDING
+    assert payments.deliver_callback(payment).status_code == 200
 
 
 @pytest.mark.parametrize("known_payment", [True, False], ids=["its payment", "any reference"])
