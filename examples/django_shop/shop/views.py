@@ -1,3 +1,4 @@
+import http.client
 import uuid
 
 from django.http import HttpRequest, HttpResponse
@@ -6,7 +7,7 @@ from django.urls import reverse
 from django.views.decorators.http import require_GET, require_http_methods
 from vemrat_pay_django.models import Payment
 from vemrat_pay_django.payments import refresh_payment, start_payment
-from vemrat_pay_django.updates import OrderMismatch
+from vemrat_pay_django.updates import OrderMismatch, ReferenceConflict
 
 from .forms import CheckoutForm
 
@@ -31,10 +32,15 @@ def checkout(request: HttpRequest) -> HttpResponse:
     # The form's reference makes a form posted twice (a double click, a reload) find its
     # payment instead of starting a second one.
     reference = data["reference"] or uuid.uuid4()
-    payment = start_payment(data["amount"], currency=data["currency"],
-                            recipient_account=data["recipient"],
-                            return_url=reverse("shop:order", args=[reference]),
-                            request=request, reference=reference)
+    try:
+        payment = start_payment(data["amount"], currency=data["currency"],
+                                recipient_account=data["recipient"],
+                                return_url=reverse("shop:order", args=[reference]),
+                                request=request, reference=reference)
+    except ReferenceConflict:
+        return problem(request, 409, "Payment already started",
+                       "This checkout was already sent with other details. Start a new "
+                       "checkout to pay.")
     if payment.status == Status.PENDING:
         return redirect(payment.pay_url)
     if payment.status == Status.FAILED:
@@ -52,6 +58,6 @@ def order_page(request: HttpRequest, reference: uuid.UUID) -> HttpResponse:
     unavailable = ""
     try:
         refresh_payment(payment)
-    except (RuntimeError, OSError, OrderMismatch):
+    except (RuntimeError, OSError, http.client.HTTPException, OrderMismatch):
         unavailable = "The payment service cannot be reached right now; shown is what we last heard."
     return render(request, "shop/order.html", {"payment": payment, "unavailable": unavailable})
