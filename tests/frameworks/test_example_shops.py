@@ -70,6 +70,7 @@ def test_a_payment_through_the_shop(shop: RunningShop) -> None:
     order_id = pay_url.rsplit("/", 1)[1]
     assert pay_url == f"{shop.sandbox_url}/pay/{order_id}"
     assert post_again(shop, reference, "12.34") == 303  # a double click: the same payment
+    assert post_again(shop, reference, "99.00") == 409  # the same form with another amount
     assert [order["order_id"] for order in orders_of(shop, reference)] == [order_id]
 
     order = shop.act(order_id, "pay")

@@ -20,7 +20,7 @@ from fastapi.templating import Jinja2Templates
 from sqlalchemy import create_engine
 from sqlalchemy.ext.asyncio import async_sessionmaker, create_async_engine
 from vemrat_pay_fastapi import AsyncPayments, PaymentsDep, install
-from vemrat_pay_ledger.ledger import OrderMismatch
+from vemrat_pay_ledger.ledger import OrderMismatch, ReferenceConflict
 from vemrat_pay_sqlalchemy import Payments
 
 from . import settings
@@ -63,7 +63,11 @@ def create_app() -> FastAPI:
             payment = await payments.start_payment(
                 value, currency=currency.upper(), recipient_account=recipient,
                 return_url=f"/orders/{reference}", reference=reference, request=request)
-        except (InvalidOperation, TypeError, ValueError) as error:  # ReferenceConflict included
+        except ReferenceConflict:  # this form was already sent with other details
+            return page(request, "problem.html", 409, title="Checkout already started",
+                        message="This checkout was already started with other details.",
+                        payment=await payments.get(reference), retry=True)
+        except (InvalidOperation, TypeError, ValueError) as error:
             return page(request, "checkout.html", 400, reference=uuid.uuid4(), error=str(error))
         if payment.status == "pending":
             return RedirectResponse(payment.pay_url, status_code=303)

@@ -17,7 +17,7 @@ from flask import Flask, abort, redirect, render_template, request
 from sqlalchemy import create_engine
 from vemrat_pay_flask import VemratPay, get_payment, refresh_payment, start_payment
 from vemrat_pay_flask.signals import payment_paid
-from vemrat_pay_ledger.ledger import OrderMismatch
+from vemrat_pay_ledger.ledger import OrderMismatch, ReferenceConflict
 from vemrat_pay_sqlalchemy import Payment, Payments, PaymentsConfig
 from werkzeug.wrappers import Response
 
@@ -59,6 +59,10 @@ def create_app(test_config: dict[str, Any] | None = None) -> Flask:
             payment = start_payment(Decimal(form["amount"]), currency=form.get("currency", "CNY").upper(),
                                     recipient_account=form["recipient"],
                                     return_url=f"/orders/{reference}", reference=reference)
+        except ReferenceConflict:  # this form was already sent with other details
+            return render_template("problem.html", title="Checkout already started",
+                                   message="This checkout was already started with other details.",
+                                   payment=get_payment(reference), retry=True), 409
         except (KeyError, InvalidOperation, TypeError, ValueError) as error:
             return render_template("checkout.html", reference=uuid.uuid4(), error=str(error)), 400
         if payment.status == "pending":
