@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The whole pytest suite against the module built with AddressSanitizer and
+# The module's tests against the module built with AddressSanitizer and
 # UndefinedBehaviorSanitizer. The sanitized module lives in build/sanitize (the venv keeps the
 # normal build) and is put ahead of site-packages; the sanitizer runtime is preloaded into the
-# interpreter, which allocates through malloc so that ASan sees every object.
-# Extra arguments go to pytest.
+# interpreter, which allocates through malloc so that ASan sees every object. The tests of the
+# source tree and of the pure-Python companion packages run no code of the module and are left
+# out (the marks `source` and `companion`, described in pyproject.toml). Extra arguments go to
+# pytest.
 set -euo pipefail
 source "$(dirname "$0")/lib/env.sh"
 cd "$ROOT"
@@ -11,7 +13,6 @@ cd "$ROOT"
 # The tests' child processes import the module from the venv, so it is built there too.
 prepare_module faketime
 build_cmake sanitize -DVEMRAT_PAY_SANITIZE=ON -DVEMRAT_PAY_WERROR=ON -DPython_EXECUTABLE="$PY"
-build_native_tests
 
 asan_runtime=$(gcc -print-file-name=libasan.so)
 ubsan_runtime=$(gcc -print-file-name=libubsan.so)
@@ -38,4 +39,4 @@ case "$loaded" in
 esac
 
 log "pytest under ASan and UBSan"
-VEMRAT_PAY_SANITIZED=1 "$PY" -m pytest -q -p no:cacheprovider tests "$@"
+VEMRAT_PAY_SANITIZED=1 "$PY" -m pytest -q -p no:cacheprovider -m "not source and not companion" tests "$@"

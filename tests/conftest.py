@@ -2,6 +2,7 @@
 environment that points the module at it, a client, and a stub of urllib.request.urlopen."""
 
 import urllib.request
+from pathlib import Path
 
 import pytest
 from headless_chromium import chromium
@@ -15,11 +16,19 @@ STUB_BASE_URL = "http://service.test"
 collect_ignore = ["django_app"]
 
 
+# Folders of tests of the companion packages (the `companion` mark; pyproject.toml says where
+# each mark runs).
+COMPANION_FOLDERS = {"sandbox", "keepalive"}
+TESTS = Path(__file__).resolve().parent
+
+
 def pytest_collection_modifyitems(items):
-    # The test command installs the browser only when a selected test carries this mark.
     for item in items:
+        # The test command installs the browser only when a selected test carries this mark.
         if "browser" in getattr(item, "fixturenames", ()):
             item.add_marker(pytest.mark.browser)
+        if item.path.relative_to(TESTS).parts[0] in COMPANION_FOLDERS:
+            item.add_marker(pytest.mark.companion)
 
 
 @pytest.fixture

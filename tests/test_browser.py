@@ -24,6 +24,8 @@ from selenium.webdriver.support.ui import WebDriverWait
 import vemrat_pay
 from vemrat_pay_sandbox import SIGNATURE_HEADER, Sandbox
 
+pytestmark = pytest.mark.companion
+
 COMMUNITY_KEY = "browser-community"
 SPONSOR_KEY = "browser-sponsor"
 

@@ -13,10 +13,11 @@ ROOT = Path(__file__).resolve().parents[1]
 CMAKE = shutil.which("cmake", path=str(Path(sys.executable).parent)) or shutil.which("cmake")
 NINJA = shutil.which("ninja", path=str(Path(sys.executable).parent)) or shutil.which("ninja")
 
-pytestmark = pytest.mark.skipif(
-    CMAKE is None or NINJA is None or not (ROOT / "CMakeLists.txt").exists(),
-    reason="the source build's checks need CMake, Ninja and the source tree",
-)
+pytestmark = [
+    pytest.mark.source,
+    pytest.mark.skipif(CMAKE is None or NINJA is None or not (ROOT / "CMakeLists.txt").exists(),
+                       reason="the source build's checks need CMake, Ninja and the source tree"),
+]
 
 
 def configure(build, *arguments, env=None):

@@ -8,6 +8,8 @@ from pathlib import Path
 
 import pytest
 
+pytestmark = pytest.mark.companion
+
 SHOP = Path(__file__).resolve().parent.parent / "examples" / "django_shop"
 
 
@@ -36,6 +38,7 @@ def test_the_project_is_consistent(command):
     assert result.returncode == 0, result.stdout + result.stderr
 
 
+@pytest.mark.source
 def test_the_shop_passes_mypy_strict():
     result = run("-m", "mypy", "--config-file", "mypy.ini", "manage.py", "django_shop", "shop")
     assert result.returncode == 0, result.stdout + result.stderr

@@ -12,6 +12,8 @@ import pytest
 ROOT = Path(__file__).resolve().parent.parent
 SCRIPT = ROOT / "scripts" / "include_graph.py"
 
+pytestmark = pytest.mark.source
+
 
 def include_graph(src):
     return subprocess.run([sys.executable, str(SCRIPT), str(src)], capture_output=True, text=True, timeout=60)

@@ -8,6 +8,8 @@ import pytest
 
 NATIVE_TESTS = Path(os.environ.get("VEMRAT_PAY_NATIVE_TESTS", Path(__file__).parents[1] / "build/native/native_tests"))
 
+pytestmark = pytest.mark.source
+
 
 def test_native_unit_tests_pass():
     if not NATIVE_TESTS.exists():

@@ -9,6 +9,8 @@ import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 
+pytestmark = pytest.mark.source
+
 
 @pytest.mark.parametrize(
     "arguments, selected",

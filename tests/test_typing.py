@@ -4,6 +4,8 @@ import subprocess
 import sys
 import textwrap
 
+import pytest
+
 
 def run(*args, cwd=None):
     return subprocess.run([sys.executable, "-m", *args], capture_output=True, text=True, timeout=300, cwd=cwd)
@@ -41,6 +43,7 @@ def test_mypy_uses_the_stub(tmp_path):
     assert errors == deliberate, result.stdout
 
 
+@pytest.mark.companion
 def test_keepalive_package_is_strictly_typed(tmp_path):
     # Checked as installed: mypy finds an installed package only when it ships py.typed.
     result = run("mypy", "--strict", "--no-incremental", "-p", "vemrat_pay_keepalive", cwd=tmp_path)
