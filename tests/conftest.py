@@ -18,7 +18,7 @@ collect_ignore = ["django_app"]
 
 # Folders of tests of the companion packages (the `companion` mark; pyproject.toml says where
 # each mark runs).
-COMPANION_FOLDERS = {"sandbox", "keepalive"}
+COMPANION_FOLDERS = {"sandbox", "keepalive", "ledger", "frameworks"}
 TESTS = Path(__file__).resolve().parent
 
 

@@ -20,6 +20,7 @@ EXPECTED_FILES = [
     re.compile(r"vemrat_pay_(sandbox|ledger|django|keepalive|sqlalchemy|fastapi|flask)/([a-z0-9_]+/)*[a-z0-9_]+\.py"),
     re.compile(r"vemrat_pay_(sandbox|ledger|django|keepalive|sqlalchemy|fastapi|flask)/py\.typed"),
     re.compile(r"vemrat_pay_django/README\.md"),
+    re.compile(r"vemrat_pay_sandbox/pages/[a-z0-9_]+\.js"),
     re.compile(r"vemrat_pay_sqlalchemy/migrations/script\.py\.mako"),
 ]
 # Symbols a module may leave to the interpreter that loads it.
