@@ -20,6 +20,9 @@ from typing import Annotated
 
 from fastapi import APIRouter, Depends, FastAPI, Request
 from fastapi.responses import PlainTextResponse
+from starlette.applications import Starlette
+from starlette.routing import Mount, Route
+
 from .service import AsyncPayments
 
 STATE_NAME = "vemrat_pay"
@@ -38,6 +41,14 @@ def get_payments(request: Request) -> AsyncPayments:
 PaymentsDep = Annotated[AsyncPayments, Depends(get_payments)]
 
 
+async def answer_callback(request: Request, payments: AsyncPayments) -> PlainTextResponse:
+    """The raw body and the signature header to the service; its answer, as plain text."""
+    body = await request.body()
+    signature = request.headers.get(payments.payments.config.signature_header, "")
+    answer = await payments.handle_callback(request.path_params["reference"], body, signature)
+    return PlainTextResponse(answer.text, status_code=answer.status)
+
+
 def callback_router() -> APIRouter:
     """The router with the callback endpoint, named "vemrat_pay_callback"."""
     router = APIRouter()
@@ -46,19 +57,34 @@ def callback_router() -> APIRouter:
                  response_class=PlainTextResponse)
     async def callback(reference: str, request: Request,
                        payments: PaymentsDep) -> PlainTextResponse:
-        body = await request.body()
-        signature = request.headers.get(payments.payments.config.signature_header, "")
-        answer = await payments.handle_callback(reference, body, signature)
-        return PlainTextResponse(answer.text, status_code=answer.status)
+        return await answer_callback(request, payments)
 
     return router
+
+
+def check_prefix(prefix: str, payments: AsyncPayments) -> None:
+    if prefix != payments.payments.callback_prefix:
+        raise ValueError(f"the callback endpoint's prefix {prefix!r} is not the one the "
+                         f"service builds callback URLs with ({payments.payments.callback_prefix!r})")
 
 
 def install(app: FastAPI, payments: AsyncPayments, *, prefix: str = DEFAULT_PREFIX) -> None:
     """Makes `payments` the application's service and adds the callback endpoint under
     `prefix`, which must match the service's `callback_prefix`."""
-    if prefix != payments.payments.callback_prefix:
-        raise ValueError(f"the callback endpoint's prefix {prefix!r} is not the one the "
-                         f"service builds callback URLs with ({payments.payments.callback_prefix!r})")
+    check_prefix(prefix, payments)
     setattr(app.state, STATE_NAME, payments)
     app.include_router(callback_router(), prefix=prefix)
+
+
+def install_starlette(app: Starlette, payments: AsyncPayments, *,
+                      prefix: str = DEFAULT_PREFIX) -> None:
+    """`install` for a Starlette application without FastAPI: the same endpoint, mounted
+    under `prefix`; `get_payments(request)` gives a handler the service."""
+    check_prefix(prefix, payments)
+    setattr(app.state, STATE_NAME, payments)
+
+    async def callback(request: Request) -> PlainTextResponse:
+        return await answer_callback(request, get_payments(request))
+
+    app.router.routes.append(Mount(prefix, routes=[
+        Route("/callback/{reference}", callback, methods=["POST"], name="vemrat_pay_callback")]))
