@@ -4,12 +4,14 @@ announcements it makes."""
 
 from __future__ import annotations
 
+import importlib.util
 import socket
 import sys
 import threading
 import uuid
 from collections.abc import Iterator
 from pathlib import Path
+from types import ModuleType
 
 import pytest
 from sqlalchemy import Engine, create_engine, text
@@ -18,8 +20,19 @@ from vemrat_pay_sqlalchemy.events import EVENTS
 from vemrat_pay_sqlalchemy.migrations import upgrade
 from vemrat_pay_sqlalchemy.testing import PaymentSandbox
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "django_app"))
-from postgres_server import PostgresServer  # noqa: E402
+
+def load_module(path: Path) -> ModuleType:
+    """A helper module of another test folder, without putting that folder on sys.path."""
+    spec = importlib.util.spec_from_file_location(path.stem, path)
+    assert spec is not None and spec.loader is not None
+    module = importlib.util.module_from_spec(spec)
+    sys.modules[path.stem] = module
+    spec.loader.exec_module(module)
+    return module
+
+
+PostgresServer = load_module(Path(__file__).resolve().parent.parent / "django_app"
+                             / "postgres_server.py").PostgresServer
 
 TEMPLATE = "payments_template"
 
