@@ -74,12 +74,14 @@ if(NOT OpenSSL_FOUND)
 endif()
 
 if(VEMRAT_PAY_MODULE)
-  find_package(Python 3.11...<3.14 COMPONENTS Interpreter Development.Module)
+  # SKBUILD_SABI_COMPONENT is Development.SABIModule when the wheel is built for the stable ABI
+  # (pyproject.toml's wheel.py-api, on a Python that has it).
+  find_package(Python 3.11 COMPONENTS Interpreter Development.Module ${SKBUILD_SABI_COMPONENT})
   if(NOT Python_FOUND)
     if(Python_Interpreter_FOUND)
       set(version "${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}")
-      if(Python_VERSION VERSION_LESS 3.11 OR NOT Python_VERSION VERSION_LESS 3.14)
-        vemrat_pay_missing("CPython 3.11, 3.12 or 3.13, not ${Python_VERSION} (${Python_EXECUTABLE})"
+      if(Python_VERSION VERSION_LESS 3.11)
+        vemrat_pay_missing("CPython 3.11 or newer, not ${Python_VERSION} (${Python_EXECUTABLE})"
           "Build with one of those: python3.13 -m pip install ...")
       endif()
       vemrat_pay_missing("the C headers of Python ${version} (Python.h, for ${Python_EXECUTABLE})"
@@ -87,7 +89,7 @@ if(VEMRAT_PAY_MODULE)
         "Fedora/RHEL:   dnf install python${version}-devel (python3-devel for the system Python)"
         "macOS:         Homebrew's python@${version} includes them")
     endif()
-    vemrat_pay_missing("CPython 3.11, 3.12 or 3.13 with its C headers"
+    vemrat_pay_missing("CPython 3.11 or newer with its C headers"
       "Debian/Ubuntu: apt install python3-dev"
       "Fedora/RHEL:   dnf install python3-devel"
       "macOS:         brew install python@3.13")

@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# The release files, into dist/: the sdist, and one manylinux wheel per supported Python built
-# from a clean unpack of that sdist. The wheels are compiled by zig's clang and libc++ against
-# the symbol versions of glibc $GLIBC (below) with Debian's static libcrypto, checked by
-# scripts/lib/check_wheel.py, and tagged by auditwheel with the widest manylinux tag they meet.
-# Work files live in build/dist; rebuilds are incremental. Every file is reproducible: the same
-# sources with the same SOURCE_DATE_EPOCH (by default the time of the last commit) give the same
-# bytes. `--check-reproducible` shows it: the wheels are built a second time from the same sdist,
+# The release files, into dist/: the sdist, and for each architecture of $WHEEL_ARCHITECTURES the
+# manylinux wheels of $WHEEL_PYTHONS, built from a clean unpack of that sdist: one for CPython 3.11
+# and one for the stable ABI of 3.12 and later. The wheels are compiled by zig's clang and libc++
+# against the symbol versions of glibc $GLIBC (scripts/lib/toolchain.sh) with a libcrypto built the
+# same way (scripts/lib/libcrypto.sh), checked by scripts/lib/check_wheel.py, and tagged by
+# auditwheel with the widest manylinux tag they meet. Work files live in build/dist and
+# build/libcrypto; rebuilds are incremental. Every file is reproducible: the same sources with
+# the same SOURCE_DATE_EPOCH (by default the time of the last commit) give the same bytes.
+# `--check-reproducible` shows it: the wheels are built a second time from the same sdist,
 # unpacked elsewhere into fresh build trees, and compared byte for byte with those in dist/.
 set -euo pipefail
 source "$(dirname "$0")/lib/env.sh"
+source "$ROOT/scripts/lib/debian.sh"
+source "$ROOT/scripts/lib/toolchain.sh"
+source "$ROOT/scripts/lib/libcrypto.sh"
 cd "$ROOT"
 
 check_reproducible=0
@@ -16,31 +21,11 @@ if [ "${1:-}" = --check-reproducible ]; then check_reproducible=1; fi
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 315532800)}
 export SOURCE_DATE_EPOCH
 
-# The oldest glibc whose symbols the wheels may use. getrandom (ours and libcrypto's) needs 2.25;
-# auditwheel's nearest policy above that is manylinux_2_26.
-GLIBC=2.26
 work="$ROOT/build/dist"
 
-ensure_system_packages libssl-dev
+ensure_system_packages perl make
 tools="$work/tools"
 venv_with_requirements "$tools" "$DEV_PYTHON" "$ROOT/requirements-dist.txt"
-
-# zig c++ as one executable for CMake, pinned to the target; its caches stay under build/.
-zig=$("$tools/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
-toolchain="$work/toolchain"
-mkdir -p "$toolchain"
-printf '#!/bin/sh\nexec "%s" c++ -target x86_64-linux-gnu.%s "$@"\n' "$zig" "$GLIBC" > "$toolchain/c++"
-chmod +x "$toolchain/c++"
-export ZIG_GLOBAL_CACHE_DIR="$work/zig-cache" ZIG_LOCAL_CACHE_DIR="$work/zig-cache"
-
-# OpenSSL's headers alone, so that the build does not see the rest of /usr/include (glibc 2.36's
-# headers, which would replace the target's).
-openssl="$work/openssl"
-rm -rf "$openssl"
-mkdir -p "$openssl/include/openssl"
-cp /usr/include/openssl/*.h /usr/include/x86_64-linux-gnu/openssl/*.h "$openssl/include/openssl/"
-libcrypto=/usr/lib/x86_64-linux-gnu/libcrypto.a
-
 rm -rf dist "$work/raw"
 mkdir -p dist "$work/raw"
 log "sdist"
@@ -63,21 +48,27 @@ done
     fi
 done
 
-# build_wheels SOURCE BUILD RAW: one wheel per Python from the unpacked sdist at SOURCE, with the
-# CMake trees under BUILD, into RAW; each checked for the hardening of its build.
+# build_wheels SOURCE BUILD RAW: for each architecture, one wheel per Python of $WHEEL_PYTHONS
+# from the unpacked sdist at SOURCE, with the CMake trees under BUILD, into RAW; each checked for
+# the hardening of its build.
 build_wheels() {
-    local source=$1 build=$2 raw=$3 version builder wheel
-    for version in "${PYTHON_VERSIONS[@]}"; do
-        log "wheel for Python $version"
-        builder="$work/python$version"
-        is_python "$version" "$builder/bin/python" || "$(find_python "$version")" -m venv --clear "$builder"
-        "$builder/bin/python" -m pip wheel -q --disable-pip-version-check --no-deps --wheel-dir "$raw" \
-            -Cbuild-dir="$build/{wheel_tag}" \
-            -Ccmake.define.CMAKE_CXX_COMPILER="$toolchain/c++" \
-            -Ccmake.define.OPENSSL_INCLUDE_DIR="$openssl/include" \
-            -Ccmake.define.OPENSSL_CRYPTO_LIBRARY="$libcrypto" \
-            -Ccmake.define.VEMRAT_PAY_WERROR=ON \
-            "$source" >&2
+    local source=$1 build=$2 raw=$3 arch toolchain libcrypto version builder wheel
+    for arch in "${WHEEL_ARCHITECTURES[@]}"; do
+        toolchain="$work/toolchain/$arch"
+        zig_toolchain "$tools" "$toolchain" "$arch"
+        libcrypto=$(build_libcrypto "$arch" "$toolchain/cc")
+        for version in "${WHEEL_PYTHONS[@]}"; do
+            log "wheel for Python $version on $arch"
+            builder="$work/python$version"
+            is_python "$version" "$builder/bin/python" || "$(find_python "$version")" -m venv --clear "$builder"
+            "$builder/bin/python" -m pip wheel -q --disable-pip-version-check --no-deps --wheel-dir "$raw" \
+                -Cbuild-dir="$build/{wheel_tag}" \
+                -Ccmake.define.CMAKE_CXX_COMPILER="$toolchain/c++" \
+                -Ccmake.define.OPENSSL_INCLUDE_DIR="$libcrypto/include" \
+                -Ccmake.define.OPENSSL_CRYPTO_LIBRARY="$libcrypto/lib/libcrypto.a" \
+                -Ccmake.define.VEMRAT_PAY_WERROR=ON \
+                "$source" >&2
+        done
     done
     for wheel in "$raw"/*.whl; do
         "$tools/bin/python" scripts/lib/check_hardening.py "$wheel" "$build/$(basename "$wheel" .whl | cut -d- -f3-)" >&2
@@ -100,7 +91,7 @@ log "checking and tagging the wheels"
 tag_wheels "$work/raw" dist
 for wheel in dist/*.whl; do
     case "$wheel" in
-        *manylinux_2_2[0-8]_x86_64*|*manylinux_2_1[0-9]_x86_64*|*manylinux2014_x86_64*) ;;
+        *manylinux_2_2[0-8]_*|*manylinux_2_1[0-9]_*|*manylinux2014_*) ;;
         *) echo "error: $wheel has no manylinux tag for glibc 2.28 or older" >&2; exit 1 ;;
     esac
     "$tools/bin/auditwheel" show "$wheel"

@@ -15,7 +15,7 @@ from elftools.elf.gnuversions import GNUVerSymSection
 
 # The files a wheel may hold besides its .dist-info directory.
 EXPECTED_FILES = [
-    re.compile(r"vemrat_pay\.cpython-3\d+-x86_64-linux-gnu\.so"),
+    re.compile(r"vemrat_pay\.(cpython-3\d+-(x86_64|aarch64)-linux-gnu|abi3)\.so"),
     re.compile(r"vemrat_pay-stubs/__init__\.pyi"),
     re.compile(r"vemrat_pay_(sandbox|ledger|django|keepalive|sqlalchemy|fastapi|flask)/([a-z0-9_]+/)*[a-z0-9_]+\.py"),
     re.compile(r"vemrat_pay_(sandbox|ledger|django|keepalive|sqlalchemy|fastapi|flask)/py\.typed"),

@@ -6,9 +6,13 @@ VENV="$ROOT/.venv"
 PY="$VENV/bin/python"
 CMAKE="$VENV/bin/cmake"  # CMake from requirements-dev.txt, new enough whatever the system has
 
-# The CPython versions the module is built and tested for; the development venv uses the last.
+# The CPython versions the module is tested with here (pyenv's, or Debian's); the development venv
+# uses the last. Later versions run in a Debian root (scripts/install_debian.sh).
 PYTHON_VERSIONS=(3.11 3.12 3.13)
 DEV_PYTHON=${PYTHON_VERSIONS[-1]}
+# The Pythons the wheels are built with: 3.11's wheel is for 3.11 alone, 3.12's is built for the
+# stable ABI (pyproject.toml's wheel.py-api) and serves 3.12 and every later version.
+WHEEL_PYTHONS=(3.11 3.12)
 # The system packages the pytest suite uses besides the module; the browser only where a
 # selected test needs it (browser_tests_selected).
 TEST_SYSTEM_PACKAGES=(faketime locales libc-l10n openssl postgresql)

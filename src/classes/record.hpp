@@ -18,7 +18,7 @@ namespace vemrat::py {
 // released with the error returned.
 template <class Object>
 Result<Ref> make_instance(PyTypeObject* type, decltype(Object::fields)&& fields) {
-    PyObject* self = type->tp_alloc(type, 0);
+    PyObject* self = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc))(type, 0);
     if (self == nullptr) return fail_with_pending();
     new (&reinterpret_cast<Object*>(self)->fields) decltype(Object::fields)(std::move(fields));
     return Ref::steal(self);

@@ -56,7 +56,8 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
     return guard([&]() -> Result<Ref> {
         std::string name(texts::unknown_type_name);
         if (Ref type_name_object = Ref::steal(PyType_GetName(type))) {
-            if (const char* text = PyUnicode_AsUTF8(type_name_object.get())) name = text;
+            Py_ssize_t size = 0;
+            if (const char* text = PyUnicode_AsUTF8AndSize(type_name_object.get(), &size)) name.assign(text, size);
         }
         PyErr_Clear();
         return fail(PyExc_TypeError, core::fill(texts::no_constructor, {name}));
@@ -65,8 +66,9 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
 
 void free_instance(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    if (type->tp_free == nullptr) panic(std::string(texts::no_tp_free));
-    type->tp_free(self);
+    auto* free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    if (free == nullptr) panic(std::string(texts::no_tp_free));
+    free(self);
     Py_DECREF(type);
 }
 

@@ -20,7 +20,7 @@ Result<std::uint16_t> status_of(PyObject* code) {
 // decoded as UTF-8 with replacement.
 Result<std::string> body_text(PyObject* data) {
     if (PyBytes_Check(data)) {
-        return core::decode_utf8_lossy({PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data))});
+        return core::decode_utf8_lossy({PyBytes_AsString(data), static_cast<std::size_t>(PyBytes_Size(data))});
     }
     if (PyUnicode_Check(data)) return fail(PyExc_TypeError, std::string(texts::str_as_bytes));
     if (!PySequence_Check(data)) return std::unexpected(conversion_error(data, texts::sequence_kind));

@@ -74,19 +74,19 @@ Result<void> bind_arguments(const Parameters& parameters, PyObject* const* args,
     const auto positional = static_cast<std::size_t>(nargs);
     VEMRAT_TRY(check_positional_count(parameters, positional));
     for (std::size_t index = 0; index < out.size(); ++index) out[index] = index < positional ? args[index] : nullptr;
-    const Py_ssize_t keywords = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+    const Py_ssize_t keywords = kwnames != nullptr ? PyTuple_Size(kwnames) : 0;
     for (Py_ssize_t index = 0; index < keywords; ++index) {
-        VEMRAT_TRY(bind_keyword(parameters, PyTuple_GET_ITEM(kwnames, index), args[nargs + index], out));
+        VEMRAT_TRY(bind_keyword(parameters, PyTuple_GetItem(kwnames, index), args[nargs + index], out));
     }
     return check_required(parameters, out);
 }
 
 Result<void> bind_arguments(const Parameters& parameters, PyObject* args, PyObject* kwargs,
                             std::span<PyObject*> out) {
-    const auto positional = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
+    const auto positional = static_cast<std::size_t>(PyTuple_Size(args));
     VEMRAT_TRY(check_positional_count(parameters, positional));
     for (std::size_t index = 0; index < out.size(); ++index) {
-        out[index] = index < positional ? PyTuple_GET_ITEM(args, index) : nullptr;
+        out[index] = index < positional ? PyTuple_GetItem(args, static_cast<Py_ssize_t>(index)) : nullptr;
     }
     Py_ssize_t position = 0;
     PyObject* name = nullptr;

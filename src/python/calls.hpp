@@ -43,7 +43,7 @@ inline Result<Ref> call(PyObject* callable) { return checked(PyObject_CallNoArgs
 
 // Returns a new reference to callable(argument), a one-argument vector call.
 inline Result<Ref> call(PyObject* callable, PyObject* argument) {
-    return checked(PyObject_CallOneArg(callable, argument));
+    return checked(PyObject_Vectorcall(callable, &argument, 1, nullptr));
 }
 
 }  // namespace vemrat::py

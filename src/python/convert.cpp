@@ -12,7 +12,7 @@ std::string type_name(PyObject* object) {
         if (const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size)) return std::string(text, size);
     }
     PyErr_Clear();
-    return Py_TYPE(object)->tp_name;
+    return std::string(texts::unknown_type_name);
 }
 
 PythonError conversion_error(PyObject* object, std::string_view kind) {
@@ -28,7 +28,6 @@ Result<std::string_view> text_view(PyObject* object) {
 }
 
 Result<double> float_value(PyObject* object) {
-    if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
     const double value = PyFloat_AsDouble(object);
     if (value == -1.0 && PyErr_Occurred()) return fail_with_pending();
     return value;
@@ -39,7 +38,9 @@ PythonError argument_error(std::string_view name, PythonError error) {
     const std::string message = core::fill(texts::argument_named, {name, error.message()});
     Ref cause = error.cause();
     if (!cause) return PythonError::deferred(PyExc_TypeError, std::move(message));
-    Ref replacement = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, new_text(message).get()));
+    const Ref text = new_text(message);
+    PyObject* argument = text.get();
+    Ref replacement = Ref::steal(PyObject_Vectorcall(PyExc_TypeError, &argument, 1, nullptr));
     if (!replacement) return take_exception();
     PyException_SetCause(replacement.get(), cause.release());
     return PythonError::ready(std::move(replacement));

@@ -22,7 +22,15 @@ constexpr std::string_view cannot_compute = "HMAC-SHA256 could not be computed";
 // The SHA-256 implementation, fetched once: the implicit fetch inside EVP_sha256() and HMAC()
 // costs more than hashing a short message. This is the algorithm, not a key.
 const EVP_MD* sha256() {
-    static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    static EVP_MD* const md = [] {
+#ifdef VEMRAT_PAY_PRIVATE_LIBCRYPTO
+        // A copy of libcrypto of the module's own reads no configuration file: what OPENSSL_CONF
+        // or the system's openssl.cnf set (default properties, provider libraries to load) is for
+        // the process's libcrypto, and must not change or run code in this one.
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+#endif
+        return EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    }();
     return md;
 }
 

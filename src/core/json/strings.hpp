@@ -46,7 +46,9 @@ inline const char* parse_string(const char* s, const char* begin, const char* en
             *d++ = static_cast<char>(c);
             ++s;
         }
+#if defined(__SSE2__)
     special:
+#endif
         const unsigned char c = static_cast<unsigned char>(*s);
         if (c == '"') {
             out = d;
