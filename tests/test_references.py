@@ -158,7 +158,10 @@ def test_returned_records_own_only_themselves(stub, client):
     stub.answer(200, '{"data":{"order_id":"A","pay_url":"u"}}')
     result = client.create_payment(1.0, "CNY", "acct", "/cb")
     status = client.query_order("A")
-    assert sys.getrefcount(result) == 2 and sys.getrefcount(status) == 2
+    # What getrefcount reports for an object held by one local name alone: 2 up to Python 3.13,
+    # 1 from 3.14 on, whose calls borrow their arguments' references.
+    alone = object()
+    assert sys.getrefcount(result) == sys.getrefcount(alone) and sys.getrefcount(status) == sys.getrefcount(alone)
     assert sys.exc_info() == (None, None, None)
 
 
