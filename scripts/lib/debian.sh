@@ -45,3 +45,46 @@ in_root() {
         mount --bind /etc/ssl/certs/ca-certificates.crt "$dir/etc/ssl/certs/ca-certificates.crt"
         exec chroot "$dir" "$@"' in_root "$dir" "$ROOT" "$@"
 }
+
+# debian_sysroot DIR SUITE ARCH PACKAGES...: Debian SUITE's packages for ARCH and what they
+# depend on, unpacked (not installed: no maintainer script runs) into DIR, for a program of
+# ARCH run by user-mode emulation over it (emulated_python). Made once per list of packages.
+debian_sysroot() {
+    local dir=$1 suite=$2 arch=$3; shift 3
+    local wanted="$suite $arch $*" apt="$dir.apt" deb
+    [ "$(cat "$dir.wanted" 2>/dev/null)" = "$wanted" ] && return 0
+    log "unpacking Debian $suite's $arch packages into $dir: $*"
+    rm -rf "$dir" "$apt"
+    mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$dir/usr/bin" "$dir/usr/lib" "$dir/usr/sbin"
+    # The merged /usr of Debian 12 and later, which the packages of trixie and sid only assume.
+    ln -s usr/bin "$dir/bin"; ln -s usr/lib "$dir/lib"; ln -s usr/sbin "$dir/sbin"
+    touch "$apt/status"
+    echo "deb [arch=$arch signed-by=$DEBIAN_KEYRING] $DEBIAN_MIRROR $suite main" > "$apt/sources.list"
+    local options=(-o APT::Architecture="$arch" -o APT::Architectures="$arch" -o Dir::State::status="$apt/status"
+        -o Dir::State::Lists="$apt/lists" -o Dir::Cache="$apt/cache" -o Dir::Etc::SourceList="$apt/sources.list"
+        -o Dir::Etc::SourceParts=/dev/null -o Dir::Etc::Preferences=/dev/null -o Dir::Etc::PreferencesParts=/dev/null
+        -o Debug::NoLocking=1 -o APT::Sandbox::User=root -o Acquire::Check-Valid-Until=false)
+    apt-get "${options[@]}" update -qq >&2 &&
+        apt-get "${options[@]}" install -y -qq --download-only --no-install-recommends "$@" >&2 || return 1
+    for deb in "$apt"/cache/archives/*.deb; do
+        dpkg-deb --fsys-tarfile "$deb" | tar -x --keep-directory-symlink -C "$dir" || return 1
+    done
+    rm -rf "$apt"
+    echo "$wanted" > "$dir.wanted"
+}
+
+# emulated_venv SYSROOT PYTHON VENV: a venv at VENV of the interpreter PYTHON (a path inside
+# SYSROOT, such as /usr/bin/python3.11) run by qemu-user over SYSROOT. Its bin/python is a script
+# that starts the emulator with the script's own path as the interpreter's argv[0], so that
+# sys.executable is that script and the children the suite starts run emulated too, with no
+# binfmt handler registered on this machine.
+emulated_venv() {
+    local sysroot=$1 python=$2 venv=$3 name
+    name=$(basename "$python")
+    ensure_system_packages qemu-user-static
+    qemu-aarch64-static -L "$sysroot" "$sysroot$python" -m venv --without-pip "$venv"
+    rm -f "$venv/bin/$name"
+    printf '#!/bin/sh\nexec qemu-aarch64-static -L "%s" -0 "$0" "%s" "$@"\n' "$sysroot" "$sysroot$python" > "$venv/bin/$name"
+    chmod +x "$venv/bin/$name"
+    "$venv/bin/$name" -m ensurepip -q >/dev/null
+}

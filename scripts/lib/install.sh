@@ -28,10 +28,14 @@ wheel_for() {
 }
 
 # run_suite NAME VENV SELECTION [pytest arguments]: the pytest suite's tests that SELECTION (-m)
-# takes, from outside the source tree, so that only the installed module can be imported.
+# takes (or those of the paths under tests/ given), from outside the source tree, so that only the
+# installed module can be imported.
 run_suite() {
-    local name=$1 venv=$2 selection=$3 loaded started=$SECONDS
+    local name=$1 venv=$2 selection=$3 loaded started=$SECONDS paths=("$ROOT/tests") argument
     shift 3
+    for argument in "$@"; do
+        case "$argument" in "$ROOT"/tests*) paths=() ;; esac
+    done
     log "$name: $("$venv/bin/python" -m pip show -f vemrat-pay | sed -n '/^Files:/,$p' | tr -s ' \n' ' ')"
     loaded=$(cd "$INSTALL_WORK" && "$venv/bin/python" -c 'import vemrat_pay; print(vemrat_pay.__file__)')
     case "$loaded" in
@@ -40,18 +44,26 @@ run_suite() {
     esac
     log "$name: pytest -m \"$selection\""
     (cd "$INSTALL_WORK" && "$venv/bin/python" -m pytest -q -p no:cacheprovider --rootdir="$ROOT" -m "$selection" \
-        "$ROOT/tests" "$@")
+        "${paths[@]}" "$@")
     log "$name: $((SECONDS - started)) s"
 }
 
 # install_wheel_and_test NAME PYTHON WHEEL SELECTION [pytest arguments]: a fresh venv of the
-# interpreter PYTHON gets WHEEL and the test requirements with no compiler reachable; then the
-# suite's tests that SELECTION takes run (run_suite).
+# interpreter PYTHON gets WHEEL (test_wheel_in_venv).
 install_wheel_and_test() {
-    local name=$1 python=$2 wheel=$3 venv="$INSTALL_WORK/venv-${1//[^A-Za-z0-9.]/-}" bin
+    local name=$1 python=$2 wheel=$3 venv="$INSTALL_WORK/venv-${1//[^A-Za-z0-9.]/-}"
+    shift 3
+    "$python" -m venv "$venv"
+    test_wheel_in_venv "$name" "$venv" "$wheel" "$@"
+}
+
+# test_wheel_in_venv NAME VENV WHEEL SELECTION [pytest arguments]: the venv gets WHEEL and the test
+# requirements with no compiler reachable; then the suite's tests that SELECTION takes run
+# (run_suite).
+test_wheel_in_venv() {
+    local name=$1 venv=$2 wheel=$3 bin
     shift 3
     bin=$(no_compiler_path)
-    "$python" -m venv "$venv"
     (
         export PATH="$venv/bin:$bin" CC=false CXX=false
         for tool in cc c++ gcc g++ clang clang++ cmake ninja ld; do

@@ -4,9 +4,8 @@
 # The oldest glibc whose symbols the wheels may use. getrandom (ours and libcrypto's) needs 2.25;
 # auditwheel's nearest policy above that is manylinux_2_26.
 GLIBC=2.26
-# The architectures the wheels are built for (zig's and the wheels' name for each): those whose
-# wheels are tested (README, "Install").
-WHEEL_ARCHITECTURES=(x86_64)
+# The architectures the wheels are built for (zig's and the wheels' name for each).
+WHEEL_ARCHITECTURES=(x86_64 aarch64)
 
 # zig_toolchain TOOLS DIR ARCH: cc, c++, cc-ar and cc-ranlib for ARCH in DIR, each one executable
 # as a build system wants it, from the zig of the venv at TOOLS; its caches stay under DIR's parent.

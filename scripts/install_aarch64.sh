@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The aarch64 wheels where they run: Debian's arm64 CPython 3.11 (bookworm) and 3.14 (sid),
+# unpacked into sysroots under build/debian and run by user-mode emulation (qemu-user-static;
+# no binfmt handler is needed, see emulated_venv in scripts/lib/debian.sh). Each gets its wheel
+# from dist/ in a fresh venv with no compiler reachable, and pytest runs against it
+# (scripts/lib/install.sh). Builds dist/ first (scripts/dist.sh), unless the first argument is
+# --built: then the files in dist/ are tested as they are.
+#
+# Emulation is slow, so by default the tests below run: every operation, the module's surface,
+# the key file, OpenSSL's configuration, and the sandbox's payment and callback flow with the
+# demo. Extra arguments replace them (`bash scripts/install_aarch64.sh tests` runs the whole
+# suite). The browser, PostgreSQL and the other programs the tests start are this machine's own.
+set -euo pipefail
+source "$(dirname "$0")/lib/env.sh"
+source "$ROOT/scripts/lib/debian.sh"
+source "$ROOT/scripts/lib/install.sh"
+cd "$ROOT"
+built=0
+if [ "${1:-}" = --built ]; then built=1; shift; fi
+
+SUBSET=(tests/test_module.py tests/test_create_payment.py tests/test_query_order.py tests/test_verify_callback.py
+    tests/test_client_key_file.py tests/test_openssl_config.py tests/sandbox/test_payment.py
+    tests/sandbox/test_callbacks.py tests/test_demo.py)
+[ $# -gt 0 ] || set -- "${SUBSET[@]}"
+arguments=()
+for argument in "$@"; do
+    case "$argument" in tests|tests/*) arguments+=("$ROOT/$argument") ;; *) arguments+=("$argument") ;; esac
+done
+
+ensure_system_packages qemu-user-static "${TEST_SYSTEM_PACKAGES[@]}" "${BROWSER_PACKAGES[@]}"
+[ "$built" = 1 ] || bash scripts/dist.sh
+ensure_venv
+ensure_django_lts
+
+INSTALL_WORK=$(mktemp -d)
+trap 'rm -rf "$INSTALL_WORK"' EXIT
+
+for target in bookworm:3.11 sid:3.14; do
+    suite=${target%:*} version=${target#*:}
+    sysroot="$ROOT/build/debian/$suite-arm64"
+    debian_sysroot "$sysroot" "$suite" arm64 "python$version" "python$version-venv" ca-certificates
+    venv="$INSTALL_WORK/venv-aarch64-$version"
+    emulated_venv "$sysroot" "/usr/bin/python$version" "$venv"
+    test_wheel_in_venv "Python $version aarch64 wheel (emulated)" "$venv" "$(wheel_for "$version" aarch64)" \
+        "${arguments[@]}"
+done
