@@ -32,6 +32,11 @@ ensure_system_packages qemu-user-static "${TEST_SYSTEM_PACKAGES[@]}" "${BROWSER_
 ensure_venv
 ensure_django_lts
 
+# The wheels pip may take for these sysroots (glibc 2.36 and later), each tag named, as pip does
+# not widen a --platform to the older tags it covers.
+platforms=(--platform manylinux2014_aarch64)
+for minor in $(seq 17 36); do platforms+=(--platform "manylinux_2_${minor}_aarch64"); done
+
 INSTALL_WORK=$(mktemp -d)
 trap 'rm -rf "$INSTALL_WORK"' EXIT
 
@@ -41,6 +46,14 @@ for target in bookworm:3.11 sid:3.14; do
     debian_sysroot "$sysroot" "$suite" arm64 "python$version" "python$version-venv" ca-certificates
     venv="$INSTALL_WORK/venv-aarch64-$version"
     emulated_venv "$sysroot" "/usr/bin/python$version" "$venv"
+    # pip and the test requirements (aarch64 wheels of PyPI) are put in by this machine's pip,
+    # which takes seconds where pip under emulation takes many minutes; the venv's own pip then
+    # installs the wheel under test.
+    log "Python $version aarch64: pip and the test requirements"
+    "$PY" -m pip install -q --disable-pip-version-check --only-binary=:all: "${platforms[@]}" \
+        --python-version "$version" --implementation cp \
+        --target "$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')" \
+        pip -r requirements-test.txt
     test_wheel_in_venv "Python $version aarch64 wheel (emulated)" "$venv" "$(wheel_for "$version" aarch64)" \
         "${arguments[@]}"
 done

@@ -73,8 +73,8 @@ debian_sysroot() {
     echo "$wanted" > "$dir.wanted"
 }
 
-# emulated_venv SYSROOT PYTHON VENV: a venv at VENV of the interpreter PYTHON (a path inside
-# SYSROOT, such as /usr/bin/python3.11) run by qemu-user over SYSROOT. Its bin/python is a script
+# emulated_venv SYSROOT PYTHON VENV: a venv at VENV, without pip, of the aarch64 interpreter PYTHON
+# (a path inside SYSROOT, such as /usr/bin/python3.11) run by qemu-user over SYSROOT. Its bin/python is a script
 # that starts the emulator with the script's own path as the interpreter's argv[0], so that
 # sys.executable is that script and the children the suite starts run emulated too, with no
 # binfmt handler registered on this machine.
@@ -86,5 +86,4 @@ emulated_venv() {
     rm -f "$venv/bin/$name"
     printf '#!/bin/sh\nexec qemu-aarch64-static -L "%s" -0 "$0" "%s" "$@"\n' "$sysroot" "$sysroot$python" > "$venv/bin/$name"
     chmod +x "$venv/bin/$name"
-    "$venv/bin/$name" -m ensurepip -q >/dev/null
 }

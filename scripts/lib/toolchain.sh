@@ -4,8 +4,10 @@
 # The oldest glibc whose symbols the wheels may use. getrandom (ours and libcrypto's) needs 2.25;
 # auditwheel's nearest policy above that is manylinux_2_26.
 GLIBC=2.26
-# The architectures the wheels are built for (zig's and the wheels' name for each).
-WHEEL_ARCHITECTURES=(x86_64 aarch64)
+# The architectures the wheels are built for (zig's and the wheels' name for each);
+# VEMRAT_PAY_WHEEL_ARCHITECTURES="x86_64" limits a build to those named (the install matrix of
+# CI, which tests only this machine's).
+read -ra WHEEL_ARCHITECTURES <<< "${VEMRAT_PAY_WHEEL_ARCHITECTURES:-x86_64 aarch64}"
 
 # zig_toolchain TOOLS DIR ARCH: cc, c++, cc-ar and cc-ranlib for ARCH in DIR, each one executable
 # as a build system wants it, from the zig of the venv at TOOLS; its caches stay under DIR's parent.
