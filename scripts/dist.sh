@@ -52,7 +52,7 @@ done
 # from the unpacked sdist at SOURCE, with the CMake trees under BUILD, into RAW; each checked for
 # the hardening of its build.
 build_wheels() {
-    local source=$1 build=$2 raw=$3 arch toolchain libcrypto version builder wheel
+    local source=$1 build=$2 raw=$3 arch toolchain libcrypto version builder wheel cross suffix
     for arch in "${WHEEL_ARCHITECTURES[@]}"; do
         toolchain="$work/toolchain/$arch"
         zig_toolchain "$tools" "$toolchain" "$arch"
@@ -61,8 +61,17 @@ build_wheels() {
             log "wheel for Python $version on $arch"
             builder="$work/python$version"
             is_python "$version" "$builder/bin/python" || "$(find_python "$version")" -m venv --clear "$builder"
+            # Another architecture than this machine's: CMake cross-compiles, the module's file
+            # name and the wheel's platform are the target's. The headers of the Python at hand
+            # serve, as both are 64-bit little-endian Linux.
+            cross=() suffix=""
+            if [ "$arch" != "$(uname -m)" ]; then
+                cross=(-Ccmake.define.CMAKE_SYSTEM_NAME=Linux -Ccmake.define.CMAKE_SYSTEM_PROCESSOR="$arch")
+                suffix=".cpython-${version//./}-$arch-linux-gnu.so"
+            fi
+            _PYTHON_HOST_PLATFORM="linux-$arch" SETUPTOOLS_EXT_SUFFIX="$suffix" \
             "$builder/bin/python" -m pip wheel -q --disable-pip-version-check --no-deps --wheel-dir "$raw" \
-                -Cbuild-dir="$build/{wheel_tag}" \
+                -Cbuild-dir="$build/{wheel_tag}" "${cross[@]}" \
                 -Ccmake.define.CMAKE_CXX_COMPILER="$toolchain/c++" \
                 -Ccmake.define.OPENSSL_INCLUDE_DIR="$libcrypto/include" \
                 -Ccmake.define.OPENSSL_CRYPTO_LIBRARY="$libcrypto/lib/libcrypto.a" \

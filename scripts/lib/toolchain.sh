@@ -5,8 +5,7 @@
 # auditwheel's nearest policy above that is manylinux_2_26.
 GLIBC=2.26
 # The architectures the wheels are built for (zig's and the wheels' name for each);
-# VEMRAT_PAY_WHEEL_ARCHITECTURES="x86_64" limits a build to those named (the install matrix of
-# CI, which tests only this machine's).
+# VEMRAT_PAY_WHEEL_ARCHITECTURES=x86_64 (say) builds fewer.
 read -ra WHEEL_ARCHITECTURES <<< "${VEMRAT_PAY_WHEEL_ARCHITECTURES:-x86_64 aarch64}"
 
 # zig_toolchain TOOLS DIR ARCH: cc, c++, cc-ar and cc-ranlib for ARCH in DIR, each one executable
