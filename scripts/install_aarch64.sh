@@ -27,7 +27,7 @@ for argument in "$@"; do
     case "$argument" in tests|tests/*) arguments+=("$ROOT/$argument") ;; *) arguments+=("$argument") ;; esac
 done
 
-ensure_system_packages qemu-user-static "${TEST_SYSTEM_PACKAGES[@]}" "${BROWSER_PACKAGES[@]}"
+ensure_system_packages qemu-user-static "${TEST_SYSTEM_PACKAGES[@]}"
 [ "$built" = 1 ] || bash scripts/dist.sh
 ensure_venv
 ensure_django_lts
@@ -55,5 +55,5 @@ for target in bookworm:3.11 sid:3.14; do
         --target "$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')" \
         pip -r requirements-test.txt
     test_wheel_in_venv "Python $version aarch64 wheel (emulated)" "$venv" "$(wheel_for "$version" aarch64)" \
-        "${arguments[@]}"
+        "$ALL_INSTALLED_TESTS" "${arguments[@]}"
 done

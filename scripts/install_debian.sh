@@ -35,6 +35,6 @@ for version in "${SID_PYTHONS[@]}"; do
             shift 1
             # What the install matrix runs on the wheels of the Pythons other than the development one.
             install_wheel_and_test "Python $1 wheel (Debian sid)" "/usr/bin/python$1" "$wheel" \
-                "not source and not variant and not browser" "${@:2}"
+                "$ALL_INSTALLED_TESTS" "${@:2}"
         ' install_debian "$ROOT" "$version" "$@"
 done

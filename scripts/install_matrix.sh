@@ -17,9 +17,6 @@ source "$(dirname "$0")/lib/env.sh"
 source "$ROOT/scripts/lib/install.sh"
 cd "$ROOT"
 
-MODULE_TESTS="not source and not companion"
-ALL_INSTALLED_TESTS="not source and not variant and not browser"
-
 ensure_system_packages "${TEST_SYSTEM_PACKAGES[@]}"
 # Only the wheels tested here: the aarch64 ones are scripts/install_aarch64.sh's, which builds them.
 VEMRAT_PAY_WHEEL_ARCHITECTURES=x86_64 bash scripts/dist.sh

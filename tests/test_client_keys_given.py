@@ -101,10 +101,12 @@ def test_key_argument_errors_come_before_any_lookup(tmp_path, call, expected):
 
 
 def test_sealed_child_does_see_a_lookup(tmp_path):
-    # Control for the two tests above: one key alone goes looking, and the child notices.
+    # Control for the two tests above: one key alone goes looking, and the child notices. The
+    # import halted by the None in sys.modules is the sign; whether it also raises an "import"
+    # audit event is the interpreter's choice (3.15 raises none).
     result = run_child(SEALED_CALL.format(call='Client("c")'), cwd=tmp_path)
     assert result["failure"]["type"] == "ModuleNotFoundError"
-    assert ["import", "'django.conf'"] in result["events"]
+    assert "django.conf" in result["failure"]["message"]
 
 
 def test_surrogate_error_is_the_interpreters_own():

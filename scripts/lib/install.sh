@@ -2,6 +2,13 @@
 # installed, not against the build tree. Sourced after env.sh, here or inside a Debian root
 # (scripts/install_debian.sh); INSTALL_WORK names an empty scratch directory.
 
+# What an installed module runs (the marks are described in pyproject.toml): the module's tests,
+# or those and the companion packages' with the Django app on one Django and one database. The
+# tests of the source tree and the scripts, the browser's, and the Django app's other versions
+# and databases are the pytest stage's alone.
+MODULE_TESTS="not source and not companion"
+ALL_INSTALLED_TESTS="not source and not variant and not browser"
+
 # A PATH with every program of the system's bin directories but the compilers, linkers and build
 # tools, at $INSTALL_WORK/no-compiler-bin; prints it.
 no_compiler_path() {
