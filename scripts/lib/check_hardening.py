@@ -1,7 +1,7 @@
 """Checks how the module was compiled, from what was built: the extension module itself names no
-path of the build machine and enters its code through an indirect-branch target (CET), and the
-object files of its own sources, in the CMake build tree, carry a stack protector, calls checked
-by _FORTIFY_SOURCE and the x86-64 CET notes. Prints one line per check; exits non-zero with the
+path of the build machine and enters its code through an indirect-branch target (CET on x86-64,
+BTI or PAC on aarch64), and the object files of its own sources, in the CMake build tree, carry a
+stack protector, calls checked by _FORTIFY_SOURCE and the notes of that control-flow protection. Prints one line per check; exits non-zero with the
 reasons when one fails.
 
 Usage: python check_hardening.py MODULE.so|WHEEL [BUILD_TREE]   (needs pyelftools)
@@ -18,9 +18,23 @@ from elftools.elf.elffile import ELFFile
 # An absolute path to a source file of the module: the source tree's own files are named relative
 # to it ("src/operations/verify_callback.cpp").
 ABSOLUTE_SOURCE_PATH = re.compile(rb"/[\x21-\x7e]*?/src/(?:lib\.cpp|(?:core|python|classes|operations)/[\w/]+\.[ch]pp)")
-ENDBR64 = bytes.fromhex("f30f1efa")
-GNU_PROPERTY_X86_FEATURE_1_IBT = 1
-GNU_PROPERTY_X86_FEATURE_1_SHSTK = 2
+
+
+class Protection:
+    """An architecture's control-flow protection: the instructions an indirect branch may land on,
+    and the feature bits of the GNU property note that an object compiled with it carries."""
+
+    def __init__(self, name, landing_pads, note_property, features):
+        self.name, self.landing_pads, self.note_property, self.features = name, landing_pads, note_property, features
+
+
+PROTECTIONS = {
+    # endbr64; the IBT and SHSTK bits
+    "EM_X86_64": Protection("CET", [bytes.fromhex("f30f1efa")], "GNU_PROPERTY_X86_FEATURE_1_AND", 1 | 2),
+    # bti c, or paciasp (an implicit landing pad); the BTI and PAC bits
+    "EM_AARCH64": Protection("BTI/PAC", [bytes.fromhex("5f2403d5"), bytes.fromhex("3f2303d5")],
+                             "GNU_PROPERTY_AARCH64_FEATURE_1_AND", 1 | 2),
+}
 # Object files of the module's own sources in a CMake build tree.
 OWN_OBJECTS = ("CMakeFiles/vemrat_core.dir/src", "CMakeFiles/vemrat_pay.dir/src")
 
@@ -40,15 +54,15 @@ def entry_point_offset(elf, name):
     return None
 
 
-def x86_features(elf):
-    """The x86 feature bits of the .note.gnu.property notes (0 if there are none)."""
+def note_features(elf, note_property):
+    """The feature bits of `note_property` in the .note.gnu.property notes (0 if there are none)."""
     features = 0
     for section in elf.iter_sections("SHT_NOTE"):
         for note in section.iter_notes():
             if note["n_type"] != "NT_GNU_PROPERTY_TYPE_0":
                 continue
             for prop in note["n_desc"]:
-                if prop["pr_type"] == "GNU_PROPERTY_X86_FEATURE_1_AND":
+                if prop["pr_type"] == note_property:
                     features |= prop["pr_data"]
     return features
 
@@ -79,12 +93,14 @@ def module_problems(path):
         return [f"{path} holds no extension module"]
     problems = [f"{path} names a path of the build machine: {found}" for found in absolute_source_paths(data)]
     elf = ELFFile(io.BytesIO(data))
-    if elf["e_machine"] == "EM_X86_64":
-        offset = entry_point_offset(elf, "PyInit_vemrat_pay")
-        if offset is None:
-            problems.append(f"{path} exports no PyInit_vemrat_pay")
-        elif data[offset:offset + 4] != ENDBR64:
-            problems.append(f"{path}: PyInit_vemrat_pay does not begin with endbr64 (no -fcf-protection)")
+    protection = PROTECTIONS.get(elf["e_machine"])
+    if protection is None:
+        return [*problems, f"{path}: no control-flow protection known for {elf['e_machine']}"]
+    offset = entry_point_offset(elf, "PyInit_vemrat_pay")
+    if offset is None:
+        problems.append(f"{path} exports no PyInit_vemrat_pay")
+    elif data[offset:offset + 4] not in protection.landing_pads:
+        problems.append(f"{path}: PyInit_vemrat_pay does not begin with a landing pad of {protection.name}")
     return problems
 
 
@@ -103,10 +119,9 @@ def object_problems(build_tree):
             undefined = undefined_symbols(elf)
             protected += "__stack_chk_fail" in undefined
             fortified += [name for name in undefined if re.fullmatch(r"__\w+_chk", name) and name != "__stack_chk_fail"]
-            if elf["e_machine"] == "EM_X86_64":
-                wanted = GNU_PROPERTY_X86_FEATURE_1_IBT | GNU_PROPERTY_X86_FEATURE_1_SHSTK
-                if x86_features(elf) & wanted != wanted:
-                    problems.append(f"{path}: no CET note (IBT and SHSTK)")
+            protection = PROTECTIONS.get(elf["e_machine"])
+            if protection and note_features(elf, protection.note_property) & protection.features != protection.features:
+                problems.append(f"{path}: no {protection.name} note")
     # Only functions with arrays or addressed locals get a canary, so not every object calls it.
     if not protected:
         problems.append(f"no object under {build_tree} has a stack protector (none calls __stack_chk_fail)")
@@ -120,7 +135,7 @@ def main(arguments):
         print(__doc__, file=sys.stderr)
         return 2
     problems = module_problems(arguments[0])
-    print(f"{arguments[0]}: {'no build-machine path, CET entry point' if not problems else 'see the errors'}")
+    print(f"{arguments[0]}: {'no build-machine path, protected entry point' if not problems else 'see the errors'}")
     if len(arguments) == 2:
         found, counts, fortified = object_problems(arguments[1])
         print(f"{arguments[1]}: {counts}; fortified calls: {', '.join(fortified) or 'none'}")
