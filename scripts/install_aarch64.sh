@@ -43,7 +43,10 @@ trap 'rm -rf "$INSTALL_WORK"' EXIT
 for target in bookworm:3.11 sid:3.14; do
     suite=${target%:*} version=${target#*:}
     sysroot="$ROOT/build/debian/$suite-arm64"
-    debian_sysroot "$sysroot" "$suite" arm64 "python$version" "python$version-venv" ca-certificates
+    # Beside the interpreter, what a test requirement's wheel links (greenlet: the C++ runtime) and
+    # what the suite preloads into the interpreter (libfaketime, the clock tests').
+    debian_sysroot "$sysroot" "$suite" arm64 "python$version" "python$version-venv" ca-certificates \
+        libstdc++6 libfaketime
     venv="$INSTALL_WORK/venv-aarch64-$version"
     emulated_venv "$sysroot" "/usr/bin/python$version" "$venv"
     # pip and the test requirements (aarch64 wheels of PyPI) are put in by this machine's pip,

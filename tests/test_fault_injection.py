@@ -9,6 +9,7 @@ The scans run in a child interpreter so that a crash fails one test instead of t
 import os
 import re
 import shutil
+import sysconfig
 import textwrap
 from pathlib import Path
 
@@ -183,7 +184,8 @@ def test_panic_raised_by_called_python_code_surfaces_again_as_panic():
     assert report["counts"]
 
 
-FAKETIME_LIBRARY = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+# Debian's libfaketime for the architecture of the interpreter under test.
+FAKETIME_LIBRARY = f"/usr/lib/{sysconfig.get_config_var('MULTIARCH')}/faketime/libfaketime.so.1"
 
 CLOCK_BEFORE_1970 = """
 import time

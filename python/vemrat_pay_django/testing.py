@@ -38,6 +38,7 @@ from django.http.response import HttpResponseBase
 from django.test import Client, override_settings
 from django.urls import reverse
 from vemrat_pay_sandbox import Sandbox, make_callback
+from vemrat_pay_sandbox.payments import SandboxPayments
 
 from .conf import configured, get_setting
 from .models import Payment
@@ -46,8 +47,9 @@ COMMUNITY_KEY = "test-community"
 SPONSOR_KEY = "test-sponsor"
 
 
-class PaymentSandbox:
-    """A running sandbox with this app configured for it, for the duration of a test."""
+class PaymentSandbox(SandboxPayments):
+    """A running sandbox with this app configured for it, for the duration of a test; its
+    actions on the service's side of a payment are `SandboxPayments`'."""
 
     def __init__(self, *, callback_base_url: str | None = None, **sandbox_options: Any) -> None:
         self.callback_base_url = callback_base_url
@@ -71,53 +73,13 @@ class PaymentSandbox:
     def __exit__(self, *exc_info: object) -> None:
         self._stack.close()
 
-    # -- the service's side of a payment ----------------------------------------------------
-
-    def order_id(self, payment: Payment) -> str:
-        """The sandbox's order of the payment, also when its id never reached the shop."""
-        if payment.order_id:
-            return payment.order_id
-        for record in self.sandbox.orders():
-            if record["user_notify_url"] == payment.callback_url:
-                return str(record["order_id"])
-        raise LookupError(f"the sandbox has no order for payment {payment.reference}")
-
-    def order(self, payment: Payment) -> dict[str, Any]:
-        """The sandbox's record of the payment's order, with its callback deliveries."""
-        return self.sandbox.order(self.order_id(payment))
-
-    def act(self, payment: Payment, action: str, **options: Any) -> dict[str, Any]:
-        """Moves the order as the service would (pay, fail, expire, settle, refund), which
-        sends its callback; the sandbox's record of the order once that has been tried."""
-        order_id = self.order_id(payment)
-        self.sandbox.service.apply(order_id, action, **options)
-        self.sandbox.wait_for_callbacks()
-        return self.sandbox.order(order_id)
-
-    def pay(self, payment: Payment) -> dict[str, Any]:
-        return self.act(payment, "pay")
-
-    def fail(self, payment: Payment, reason: str = "") -> dict[str, Any]:
-        return self.act(payment, "fail", reason=reason)
-
-    def expire(self, payment: Payment) -> dict[str, Any]:
-        return self.act(payment, "expire")
-
-    def settle(self, payment: Payment, amount: str | None = None) -> dict[str, Any]:
-        return self.act(payment, "settle", settle_amount=amount)
-
-    def refund(self, payment: Payment) -> dict[str, Any]:
-        return self.act(payment, "refund")
-
     # -- callbacks --------------------------------------------------------------------------
 
     def deliver_callback(self, payment: Payment, client: Client | None = None) -> HttpResponseBase:
         """Delivers the order's latest callback, exactly as the sandbox signed it, to the
         callback view through Django's test client; the view's response."""
-        callbacks = self.order(payment)["callbacks"]
-        if not callbacks:
-            raise LookupError(f"the sandbox sent no callback for payment {payment.reference}")
-        return post_callback(payment, callbacks[-1]["body"], callbacks[-1]["signature"], client)
+        latest = self.latest_callback(payment)
+        return post_callback(payment, latest["body"], latest["signature"], client)
 
 
 def signed_callback(payment: Payment, *, status: str, sponsor_key: str = SPONSOR_KEY,

@@ -34,6 +34,7 @@ from dataclasses import dataclass
 from typing import Any, Protocol
 
 from vemrat_pay_sandbox import SIGNATURE_HEADER, Sandbox, make_callback
+from vemrat_pay_sandbox.payments import SandboxPayments, ShopPayment
 
 from .config import PaymentsConfig
 
@@ -41,13 +42,9 @@ COMMUNITY_KEY = "test-community"
 SPONSOR_KEY = "test-sponsor"
 
 
-class HasPayment(Protocol):
+class HasPayment(ShopPayment, Protocol):
     """A payment as the helpers read it (the model, or the ledger's record)."""
 
-    @property
-    def order_id(self) -> str | None: ...
-    @property
-    def callback_url(self) -> str: ...
     @property
     def amount(self) -> Any: ...
 
@@ -73,8 +70,9 @@ class Delivered:
     text: str
 
 
-class PaymentSandbox:
-    """A running sandbox, with VEMRAT_PAY_BASE_URL pointing at it, for one test."""
+class PaymentSandbox(SandboxPayments):
+    """A running sandbox, with VEMRAT_PAY_BASE_URL pointing at it, for one test; its actions on
+    the service's side of a payment are `SandboxPayments`'."""
 
     def __init__(self, **sandbox_options: Any) -> None:
         self.sandbox_options = {"retry_delays": (), **sandbox_options}
@@ -102,53 +100,12 @@ class PaymentSandbox:
         """A configuration with the sandbox's keys; `options` are the other settings."""
         return PaymentsConfig(community_key=COMMUNITY_KEY, sponsor_key=SPONSOR_KEY, **options)
 
-    # -- the service's side of a payment ------------------------------------------------------
-
-    def order_id(self, payment: HasPayment) -> str:
-        """The sandbox's order of the payment, also when its id never reached the shop."""
-        if payment.order_id:
-            return payment.order_id
-        for record in self.sandbox.orders():
-            if record["user_notify_url"] == payment.callback_url:
-                return str(record["order_id"])
-        raise LookupError(f"the sandbox has no order for the payment at {payment.callback_url}")
-
-    def order(self, payment: HasPayment) -> dict[str, Any]:
-        """The sandbox's record of the payment's order, with its callback deliveries."""
-        return self.sandbox.order(self.order_id(payment))
-
-    def act(self, payment: HasPayment, action: str, **options: Any) -> dict[str, Any]:
-        """Moves the order as the service would (pay, fail, expire, settle, refund), which
-        sends its callback; the sandbox's record of the order once that has been tried."""
-        order_id = self.order_id(payment)
-        self.sandbox.service.apply(order_id, action, **options)
-        self.sandbox.wait_for_callbacks()
-        return self.sandbox.order(order_id)
-
-    def pay(self, payment: HasPayment) -> dict[str, Any]:
-        return self.act(payment, "pay")
-
-    def fail(self, payment: HasPayment, reason: str = "") -> dict[str, Any]:
-        return self.act(payment, "fail", reason=reason)
-
-    def expire(self, payment: HasPayment) -> dict[str, Any]:
-        return self.act(payment, "expire")
-
-    def settle(self, payment: HasPayment, amount: str | None = None) -> dict[str, Any]:
-        return self.act(payment, "settle", settle_amount=amount)
-
-    def refund(self, payment: HasPayment) -> dict[str, Any]:
-        return self.act(payment, "refund")
-
     # -- callbacks ----------------------------------------------------------------------------
 
     def callback_request(self, payment: HasPayment) -> CallbackRequest:
         """The order's latest callback exactly as the sandbox signed it, to the payment's
         callback URL."""
-        callbacks = self.order(payment)["callbacks"]
-        if not callbacks:
-            raise LookupError(f"the sandbox sent no callback for the payment at {payment.callback_url}")
-        latest = callbacks[-1]
+        latest = self.latest_callback(payment)
         return CallbackRequest(payment.callback_url, latest["body"],
                                {SIGNATURE_HEADER: latest["signature"],
                                 "Content-Type": "application/json"})

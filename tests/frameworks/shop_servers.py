@@ -131,8 +131,9 @@ def running_shop(name: str, database_url: str) -> Iterator[RunningShop]:
         stack.callback(stop, sandbox)
         assert sandbox.stdout is not None
         environment["VEMRAT_PAY_BASE_URL"] = sandbox.stdout.readline().strip()
-        subprocess.run([sys.executable, "-m", "shop.migrate"], cwd=directory, env=environment,
-                       check=True, capture_output=True, timeout=300)
+        migrated = subprocess.run([sys.executable, "-m", "shop.migrate"], cwd=directory,
+                                  env=environment, capture_output=True, text=True, timeout=300)
+        assert migrated.returncode == 0, migrated.stdout + migrated.stderr
         port = free_port()
         shop = subprocess.Popen(shop_command(name, port), cwd=directory, env=environment)
         stack.callback(stop, shop)
