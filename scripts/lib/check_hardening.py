@@ -12,6 +12,7 @@ import re
 import sys
 import zipfile
 from pathlib import Path
+from typing import NamedTuple
 
 from elftools.elf.elffile import ELFFile
 
@@ -20,12 +21,14 @@ from elftools.elf.elffile import ELFFile
 ABSOLUTE_SOURCE_PATH = re.compile(rb"/[\x21-\x7e]*?/src/(?:lib\.cpp|(?:core|python|classes|operations)/[\w/]+\.[ch]pp)")
 
 
-class Protection:
+class Protection(NamedTuple):
     """An architecture's control-flow protection: the instructions an indirect branch may land on,
     and the feature bits of the GNU property note that an object compiled with it carries."""
 
-    def __init__(self, name, landing_pads, note_property, features):
-        self.name, self.landing_pads, self.note_property, self.features = name, landing_pads, note_property, features
+    name: str
+    landing_pads: list[bytes]
+    note_property: str
+    features: int
 
 
 PROTECTIONS = {

@@ -48,7 +48,7 @@ in_root() {
 
 # debian_sysroot DIR SUITE ARCH PACKAGES...: Debian SUITE's packages for ARCH and what they
 # depend on, unpacked (not installed: no maintainer script runs) into DIR, for a program of
-# ARCH run by user-mode emulation over it (emulated_python). Made once per list of packages.
+# ARCH run by user-mode emulation over it (emulated_venv). Made once per list of packages.
 debian_sysroot() {
     local dir=$1 suite=$2 arch=$3; shift 3
     local wanted="$suite $arch $*" apt="$dir.apt" deb
@@ -85,9 +85,9 @@ emulated_venv() {
     # Named by its path: the suite runs some children with a PATH of their own. The processor
     # has pointer authentication (Debian's interpreters and the module sign return addresses)
     # with the emulator's quick algorithm: the architected one made Python 3.14 run 30 times slower.
-    qemu="$(command -v qemu-aarch64-static) -cpu max,pauth-impdef=on"
-    $qemu -L "$sysroot" "$sysroot$python" -m venv --without-pip "$venv"
+    qemu=("$(command -v qemu-aarch64-static)" -cpu max,pauth-impdef=on -L "$sysroot")
+    "${qemu[@]}" "$sysroot$python" -m venv --without-pip "$venv"
     rm -f "$venv/bin/$name"
-    printf '#!/bin/sh\nexec %s -L "%s" -0 "$0" "%s" "$@"\n' "$qemu" "$sysroot" "$sysroot$python" > "$venv/bin/$name"
+    printf '#!/bin/sh\nexec %s -0 "$0" "%s" "$@"\n' "${qemu[*]@Q}" "$sysroot$python" > "$venv/bin/$name"
     chmod +x "$venv/bin/$name"
 }
